@@ -1,0 +1,35 @@
+#pragma once
+// The few functions through which the protocol core reaches the rest of the driver.
+// protocol/ only declares them. The driver defines them in app/, infodriver/ and serial/;
+// tools/memhost defines in-memory versions for tests, benchmarks and native builds.
+// Everything here is called on the user-interface thread only.
+
+#if defined(__GNUC__)
+#define DRAVIK_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#else
+#define DRAVIK_PRINTF(f, a)
+#endif
+
+class SerialPort;
+
+// infodriver/: write-if-changed through the client's UpdateSlot. The text is data, never a format.
+// True when the slot was written.
+bool PublishSlot(int iSlot, const char* pszText);
+// infodriver/: the client's SetDriverState (the driver reports 3 when its link is restored).
+void ReportDriverState(int iValue);
+
+// serial/: SerialPort::GetStatus, whose results the receive path ignores.
+void PollPortStatus(SerialPort* pPort);
+// serial/: SerialPort::Read; the number of bytes copied, 0 when the queue is empty.
+int ReadPort(SerialPort* pPort, unsigned char* pBuffer, int iMaxBytes);
+
+// app/: the text of a status panel control.
+void SetPanelText(int iControl, const char* pszText);
+// app/: the debug list and the log file, printf-style, each switched by its setting.
+void DebugLine(const char* pszFormat, ...) DRAVIK_PRINTF(1, 2);
+void LogLine(const char* pszFormat, ...) DRAVIK_PRINTF(1, 2);
+// app/: the first iWrtPtr bytes of the assembly buffer into the debug list.
+void HexDump();
+// app/: infodriver traffic counters, incremented by the client (writes sent, changes received).
+extern int iInfodriverTx;
+extern int iInfodriverRx;

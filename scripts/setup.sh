@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Idempotent set-up on a fresh Debian machine: install what is missing, build the driver and its
+# tests for Win32, and prepare a Wine prefix inside the build tree.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+
+PACKAGES=(
+    gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+    wine64 wine socat xvfb x11-apps imagemagick cmake ninja-build googletest libgtest-dev g++ procps
+)
+
+install_missing() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "setup: installing ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+build_win32() {
+    if [ ! -f "$BUILD/build.ninja" ]; then
+        cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$ROOT/scripts/toolchain-mingw64.cmake"
+    fi
+    cmake --build "$BUILD"
+}
+
+prepare_wine() {
+    if [ ! -f "$WINEPREFIX/.dravik-ready" ]; then
+        echo "setup: creating Wine prefix $WINEPREFIX"
+        mkdir -p "$WINEPREFIX"
+        wineboot --init >/dev/null 2>&1 || wine wineboot --init >/dev/null 2>&1
+        wineserver -w
+        # Windows, dialogs and list boxes with no display.
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+        wineserver -w
+        touch "$WINEPREFIX/.dravik-ready"
+    fi
+}
+
+install_missing
+build_win32
+prepare_wine

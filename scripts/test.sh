@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# The whole test run: set-up, the protocol core built natively with sanitizers and tested, then
+# every Win32 test executable under one persistent wineserver.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+"$ROOT/scripts/setup.sh"
+
+echo "== native build of the protocol core (sanitizers) =="
+if [ ! -f "$NATIVE_BUILD/build.ninja" ]; then
+    cmake -S "$ROOT" -B "$NATIVE_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DDRAVIK_SANITIZE=ON
+fi
+cmake --build "$NATIVE_BUILD"
+ctest --test-dir "$NATIVE_BUILD" --output-on-failure
+
+echo "== Win32 tests under Wine =="
+"$ROOT/scripts/wine-up.sh"
+trap '"$ROOT/scripts/wine-down.sh"' EXIT
+ctest --test-dir "$BUILD" --output-on-failure --timeout 600

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# One wineserver for a whole run, so each test process starts in a fraction of a second.
+# Wine's system processes are started here with their output on /dev/null: started by a test
+# they would inherit ctest's pipes and keep the test "running" until ctest's time-out.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+wineserver -p
+wine cmd /c exit </dev/null >/dev/null 2>&1

@@ -1,0 +1,66 @@
+#include "tools/memhost/memhost.h"
+
+#include "protocol/external.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace memhost {
+namespace {
+std::vector<std::string> Slots(SLOT_COUNT);
+std::vector<SlotWrite> WriteLog;
+std::vector<int> States;
+long long llReads = 0;
+long long llWrites = 0;
+bool bRecording = true;
+const std::string sNone;
+
+bool ValidSlot(int iSlot) { return iSlot > 0 && iSlot < SLOT_COUNT; }
+} // namespace
+
+const std::string& SlotText(int iSlot) { return ValidSlot(iSlot) ? Slots[iSlot] : sNone; }
+
+void SetSlotText(int iSlot, const std::string& sText) {
+    if (ValidSlot(iSlot))
+        Slots[iSlot] = sText;
+}
+
+long long ReadCount() { return llReads; }
+long long WriteCount() { return llWrites; }
+const std::vector<SlotWrite>& Writes() { return WriteLog; }
+void SetRecording(bool bOn) { bRecording = bOn; }
+const std::vector<int>& DriverStates() { return States; }
+
+
+void Reset() {
+    for (auto& s : Slots)
+        s.clear();
+    WriteLog.clear();
+    States.clear();
+    llReads = 0;
+    llWrites = 0;
+}
+
+} // namespace memhost
+
+using namespace memhost;
+
+bool PublishSlot(int iSlot, const char* pszText) {
+    if (!ValidSlot(iSlot))
+        return false;
+    ++llReads;
+    // The infodriver hands back at most 256 characters of a slot's text.
+    std::string& sHeld = Slots[iSlot];
+    std::size_t nNew = std::strlen(pszText);
+    bool bSame = nNew <= 256 && sHeld.size() == nNew && sHeld.compare(0, nNew, pszText) == 0;
+    if (bSame)
+        return false;
+    ++llWrites;
+    ++iInfodriverTx;
+    sHeld.assign(pszText, nNew);
+    if (bRecording)
+        WriteLog.push_back({iSlot, sHeld});
+    return true;
+}
+
+void ReportDriverState(int iValue) { States.push_back(iValue); }
