@@ -1,0 +1,62 @@
+#include "protocol/assembly.h"
+
+#include "protocol/external.h"
+
+#include <cstdio>
+#include <cstring>
+
+std::array<unsigned char, ASSEMBLY_BUFFER_SIZE> AssemblyBuffer{};
+int iWrtPtr = 0;
+int iSerialRxCount = 0;
+
+namespace {
+
+constexpr int INFODRIVER_RX_CONTROL = 2006;
+constexpr int INFODRIVER_TX_CONTROL = 2007;
+
+// Framing passes until one frees no room. A pass may stop early (an unrecognised pair, a command
+// found inside a text) with complete messages still behind it, so one pass is not always enough.
+void FrameWhileShrinking() {
+    for (;;) {
+        int iBefore = iWrtPtr;
+        FrameMessages();
+        if (iWrtPtr >= iBefore)
+            return;
+    }
+}
+
+} // namespace
+
+void ReceiveFromPort(SerialPort* pPort) {
+    unsigned char Chunk[RECEIVE_CHUNK];
+    for (;;) {
+        PollPortStatus(pPort);
+        int iCount = ReadPort(pPort, Chunk, RECEIVE_CHUNK);
+        if (iCount <= 0)
+            break;
+        if (iCount > RECEIVE_CHUNK)
+            iCount = RECEIVE_CHUNK;
+        // A backlog bigger than the buffer is framed as it drains, so that valid messages are not
+        // thrown away for want of room. Only what framing cannot consume meets the limits below.
+        if (iWrtPtr + iCount > ASSEMBLY_DISCARD_ABOVE)
+            FrameWhileShrinking();
+        if (iWrtPtr + iCount >= ASSEMBLY_BUFFER_SIZE) {
+            DebugLine("Buffer overflow - bytes lost");
+            continue;
+        }
+        std::memcpy(AssemblyBuffer.data() + iWrtPtr, Chunk, static_cast<std::size_t>(iCount));
+        iWrtPtr += iCount;
+    }
+    FrameMessages();
+}
+
+void ShowCount(int iValue, int iControl) {
+    char szText[16];
+    std::snprintf(szText, sizeof szText, "%08d", iValue);
+    SetPanelText(iControl, szText);
+}
+
+void ShowLinkCounts() {
+    ShowCount(iInfodriverTx, INFODRIVER_TX_CONTROL);
+    ShowCount(iInfodriverRx, INFODRIVER_RX_CONTROL);
+}

@@ -1,0 +1,11 @@
+#include "protocol/settings.h"
+
+bool bExtensions = false;
+int iTXoutput = 0;
+
+int TxOutputSlot(int iSetting) {
+    if (iSetting < 1 || iSetting > 16)
+        return iSetting;
+    int n = iSetting - 1;
+    return 331 + 200 * (n / 4) + n % 4;
+}

@@ -1,0 +1,20 @@
+#include "protocol/state.h"
+
+#include "protocol/assembly.h"
+#include "protocol/decode.h"
+#include "protocol/link.h"
+#include "protocol/settings.h"
+#include "protocol/tally.h"
+
+void ResetProtocolState() {
+    AssemblyBuffer.fill(0);
+    iWrtPtr = 0;
+    iSerialRxCount = 0;
+    SlotByteTable.fill(0);
+    TallyLit.fill(0);
+    ForgetPublishedTallies();
+    bExtensions = false;
+    iTXoutput = 0;
+    iSilentTicks = 0;
+    bCommsOK = false;
+}
