@@ -1,0 +1,3 @@
+#include "serial/device_port.h"
+
+SerialPort DevicePort;

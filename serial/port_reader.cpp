@@ -1,0 +1,124 @@
+#include "serial/port_reader.h"
+
+#include "serial/port_table.h"
+
+namespace {
+
+bool ValidIndex(int iIndex) {
+    return iIndex >= 0 && iIndex < PORT_COUNT;
+}
+
+int CurrentReadSize(int iIndex) {
+    LONG iSize = iReadSize[iIndex];
+    return iSize < 0 ? 0 : (iSize > PORT_READ_BUFFER ? PORT_READ_BUFFER : iSize);
+}
+
+} // namespace
+
+DWORD WINAPI PortReader(LPVOID pStartArea) {
+    const PortRecord Start = *static_cast<const PortRecord*>(pStartArea);
+    const int iIndex = Start.iPortNumber - 1;
+    OVERLAPPED Overlapped{};
+    Overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ReleaseSemaphore(Start.hStartSemaphore, 1, nullptr);
+    if (!Overlapped.hEvent)
+        return 1;
+
+    BYTE Buffer[PORT_READ_BUFFER];
+    while (iRunFlag[iIndex]) {
+        const int iSize = CurrentReadSize(iIndex);
+        if (iSize == 0) {
+            // A read of zero bytes completes at once with nothing; waiting here instead keeps the
+            // thread from spinning until a consumer sets a read size.
+            WaitForSingleObject(Start.hStopEvent, PORT_IDLE_WAIT_MS);
+            continue;
+        }
+        DWORD dwCount = 0;
+        bool bBackOff = false;
+        if (ReadFile(Start.hCom, Buffer, iSize, &dwCount, &Overlapped)) {
+            if (dwCount > 0)
+                PortDeliver(iIndex, Buffer, static_cast<int>(dwCount));
+            else
+                bBackOff = true;
+        } else if (GetLastError() == ERROR_IO_PENDING) {
+            if (GetOverlappedResult(Start.hCom, &Overlapped, &dwCount, TRUE)) {
+                if (dwCount > 0)
+                    PortDeliver(iIndex, Buffer, static_cast<int>(dwCount));
+            } else {
+                // Wine reports a read that timed out empty as ERROR_TIMEOUT, Windows as success
+                // with 0 bytes: both mean nothing arrived. Anything else failed, perhaps at once.
+                DWORD dwError = GetLastError();
+                bBackOff = dwError != ERROR_TIMEOUT && dwError != ERROR_OPERATION_ABORTED;
+            }
+        } else {
+            DWORD dwErrors = 0;
+            COMSTAT Status{};
+            ClearCommError(Start.hCom, &dwErrors, &Status);
+            PurgeComm(Start.hCom, PURGE_RXCLEAR);
+            bBackOff = true;
+        }
+        ResetEvent(Overlapped.hEvent);
+        if (bBackOff)
+            WaitForSingleObject(Start.hStopEvent, PORT_RETRY_WAIT_MS);
+    }
+    CloseHandle(Overlapped.hEvent);
+    return 0;
+}
+
+void PortDeliver(int iIndex, const BYTE* pBytes, int iLength) {
+    PortTablePin Pin;
+    if (!Pin.Records() || !ValidIndex(iIndex))
+        return;
+    PortRecord& Record = Pin.Records()[iIndex];
+    const DWORD dwNow = GetTickCount();
+    // Only what the queue really took is pending; the rest is counted as dropped by the queue.
+    const LONG iStored = RxQueuePush(Record.hRxQueue, pBytes, iLength);
+    const LONG iPending = InterlockedExchangeAdd(&Record.iPendingCount, iStored) + iStored;
+
+    if (HWND hWnd = Record.hNotifyWindow) {
+        if (dwNow - PORT_NOTIFY_INTERVAL_MS >= Record.dwLastNotifyTick || iPending > PORT_NOTIFY_BACKLOG)
+            InterlockedExchange(&Record.bNotifyPosted, 0);
+        if (InterlockedCompareExchange(&Record.bNotifyPosted, 1, 0) == 0) {
+            Record.dwLastNotifyTick = dwNow;
+            PostMessageA(hWnd, PORT_NOTIFY_MESSAGE, 0, reinterpret_cast<LPARAM>(Record.pOwner));
+        }
+    } else if (PortCallback pCallback = Record.pCallback) {
+        pCallback(Record.pOwner);
+    } else {
+        PurgeComm(Record.hCom, PURGE_RXCLEAR);
+    }
+}
+
+int PortRead(int iIndex, BYTE* pBuffer, int iCount) {
+    if (!ValidIndex(iIndex) || !hPortTable)
+        return 0;
+    PortTablePin Pin;
+    if (!Pin.Records())
+        return 0;
+    PortRecord& Record = Pin.Records()[iIndex];
+    // The count travels as an unsigned 16-bit number; a negative count asks for nothing.
+    const int iAsked = iCount < 0 ? 0 : (iCount & 0xFFFF);
+    const int n = RxQueueRead(Record.hRxQueue, pBuffer, iAsked);
+    InterlockedExchangeAdd(&Record.iPendingCount, -n);
+    InterlockedExchange(&Record.bNotifyPosted, 0);
+    return n;
+}
+
+void PortGetStatus(int iIndex, COMSTAT* pStatus, DWORD* pdwErrors) {
+    if (!ValidIndex(iIndex) || !hPortTable || !pStatus || !pdwErrors)
+        return;
+    PortTablePin Pin;
+    if (!Pin.Records())
+        return;
+    const PortRecord& Record = Pin.Records()[iIndex];
+    const int iFill = RxQueueFill(Record.hRxQueue);
+    ClearCommError(Record.hCom, pdwErrors, pStatus);
+    pStatus->cbInQue = static_cast<DWORD>(iFill);
+}
+
+int PortDroppedBytes(int iIndex) {
+    if (!ValidIndex(iIndex) || !hPortTable)
+        return -1;
+    PortTablePin Pin;
+    return Pin.Records() ? RxQueueDropped(Pin.Records()[iIndex].hRxQueue) : -1;
+}

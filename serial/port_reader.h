@@ -1,0 +1,19 @@
+#pragma once
+// The reader thread of an open port record and the consumer's side of its receive queue.
+#include <windows.h>
+
+constexpr UINT PORT_NOTIFY_MESSAGE = 0x44; // WM_COMMNOTIFY
+constexpr DWORD PORT_NOTIFY_INTERVAL_MS = 100;
+constexpr LONG PORT_NOTIFY_BACKLOG = 8192; // above this many pending bytes every chunk is announced
+constexpr DWORD PORT_RETRY_WAIT_MS = 100;  // between reads that fail at once
+constexpr DWORD PORT_IDLE_WAIT_MS = 20;    // while the read size is 0
+
+// Thread function; its argument is the start area.
+DWORD WINAPI PortReader(LPVOID pStartArea);
+void PortDeliver(int iIndex, const BYTE* pBytes, int iLength);
+// Bytes copied from the record's queue, 0..iCount; clears the notification flag.
+int PortRead(int iIndex, BYTE* pBuffer, int iCount);
+// The port's error word and status, with cbInQue replaced by the queue's fill level.
+void PortGetStatus(int iIndex, COMSTAT* pStatus, DWORD* pdwErrors);
+// Bytes the record's queue had to drop, or -1.
+int PortDroppedBytes(int iIndex);

@@ -1,0 +1,13 @@
+// The serial side of the protocol core's outside calls, for the real driver.
+#include "protocol/external.h"
+#include "serial/serial_port.h"
+
+void PollPortStatus(SerialPort* pPort) {
+    COMSTAT Status{};
+    DWORD dwErrors = 0;
+    pPort->GetStatus(&Status, &dwErrors);
+}
+
+int ReadPort(SerialPort* pPort, unsigned char* pBuffer, int iMaxBytes) {
+    return pPort->Read(pBuffer, iMaxBytes);
+}

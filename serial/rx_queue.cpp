@@ -1,0 +1,124 @@
+#include "serial/rx_queue.h"
+
+#include <type_traits>
+
+static_assert(std::is_trivially_copyable_v<RxQueue>, "the queue lives in a zero-filled global block");
+
+namespace {
+
+// Pins the queue block and holds its lock for one operation; either may fail.
+class QueueAccess {
+  public:
+    explicit QueueAccess(HRXQUEUE hQueue) : hBlock(hQueue) {
+        if (!hBlock)
+            return;
+        pQueue = static_cast<RxQueue*>(GlobalLock(hBlock));
+        if (pQueue && WaitForSingleObject(pQueue->hLock, RX_LOCK_WAIT_MS) != WAIT_OBJECT_0) {
+            GlobalUnlock(hBlock);
+            pQueue = nullptr;
+        }
+    }
+    ~QueueAccess() {
+        if (pQueue) {
+            ReleaseSemaphore(pQueue->hLock, 1, nullptr);
+            GlobalUnlock(hBlock);
+        }
+    }
+    QueueAccess(const QueueAccess&) = delete;
+    QueueAccess& operator=(const QueueAccess&) = delete;
+    RxQueue* operator->() const { return pQueue; }
+    RxQueue& operator*() const { return *pQueue; }
+    explicit operator bool() const { return pQueue != nullptr; }
+
+  private:
+    HRXQUEUE hBlock;
+    RxQueue* pQueue = nullptr;
+};
+
+int FillOf(const RxQueue& q) {
+    return (q.iWriteIndex - q.iReadIndex + RX_RING_SIZE) % RX_RING_SIZE;
+}
+
+} // namespace
+
+HRXQUEUE RxQueueCreate() {
+    HANDLE hLock = CreateSemaphoreA(nullptr, 1, 1, nullptr);
+    if (!hLock)
+        return nullptr;
+    HRXQUEUE hQueue = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(RxQueue));
+    RxQueue* pQueue = hQueue ? static_cast<RxQueue*>(GlobalLock(hQueue)) : nullptr;
+    if (!pQueue) {
+        if (hQueue)
+            GlobalFree(hQueue);
+        CloseHandle(hLock);
+        return nullptr;
+    }
+    pQueue->hLock = hLock;
+    GlobalUnlock(hQueue);
+    return hQueue;
+}
+
+void RxQueueFree(HRXQUEUE hQueue) {
+    if (!hQueue)
+        return;
+    while (GlobalFlags(hQueue) & GMEM_LOCKCOUNT)
+        GlobalUnlock(hQueue);
+    if (RxQueue* pQueue = static_cast<RxQueue*>(GlobalLock(hQueue))) {
+        CloseHandle(pQueue->hLock);
+        GlobalUnlock(hQueue);
+    }
+    GlobalFree(hQueue);
+}
+
+int RxQueuePush(HRXQUEUE hQueue, const BYTE* pBytes, int iLength) {
+    if (!hQueue || !pBytes || iLength <= 0)
+        return 0;
+    QueueAccess q(hQueue);
+    if (!q) {
+        // The lock is busy; count the loss where it can be seen once the lock is free again.
+        if (RxQueue* pQueue = static_cast<RxQueue*>(GlobalLock(hQueue))) {
+            InterlockedExchangeAdd(&pQueue->iDropped, iLength);
+            GlobalUnlock(hQueue);
+        }
+        return 0;
+    }
+    int iRoom = RX_RING_CAPACITY - FillOf(*q);
+    int iStored = iLength < iRoom ? iLength : iRoom;
+    for (int i = 0; i < iStored; ++i) {
+        q->Ring[q->iWriteIndex] = pBytes[i];
+        if (++q->iWriteIndex == RX_RING_SIZE)
+            q->iWriteIndex = 0;
+    }
+    if (iStored < iLength)
+        InterlockedExchangeAdd(&q->iDropped, iLength - iStored);
+    return iStored;
+}
+
+int RxQueueRead(HRXQUEUE hQueue, BYTE* pBuffer, int iCount) {
+    if (!hQueue || !pBuffer || iCount <= 0)
+        return 0;
+    QueueAccess q(hQueue);
+    if (!q)
+        return 0;
+    int n = 0;
+    while (n < iCount && q->iReadIndex != q->iWriteIndex) {
+        pBuffer[n++] = q->Ring[q->iReadIndex];
+        if (++q->iReadIndex == RX_RING_SIZE)
+            q->iReadIndex = 0;
+    }
+    return n;
+}
+
+int RxQueueFill(HRXQUEUE hQueue) {
+    if (!hQueue)
+        return -1;
+    QueueAccess q(hQueue);
+    return q ? FillOf(*q) : -1;
+}
+
+int RxQueueDropped(HRXQUEUE hQueue) {
+    if (!hQueue)
+        return -1;
+    QueueAccess q(hQueue);
+    return q ? q->iDropped : -1;
+}

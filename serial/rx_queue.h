@@ -1,0 +1,31 @@
+#pragma once
+// The receive queue between a port's reader thread and the user-interface thread: a ring of
+// 16384 bytes behind a process-private lock whose every wait is bounded by 200 ms.
+#include <windows.h>
+
+constexpr int RX_RING_SIZE = 16384;
+// Equal indices mean empty, so the ring holds at most one byte less than its size.
+constexpr int RX_RING_CAPACITY = RX_RING_SIZE - 1;
+constexpr DWORD RX_LOCK_WAIT_MS = 200;
+
+struct RxQueue {
+    BYTE Ring[RX_RING_SIZE];
+    HANDLE hLock;     // unnamed semaphore, count 1: a lock private to this process
+    LONG iWriteIndex; // where the next received byte goes
+    LONG iReadIndex;  // the next byte to hand out
+    LONG iDropped;    // bytes refused because the ring was full or the lock was not obtained
+};
+
+using HRXQUEUE = HGLOBAL;
+
+HRXQUEUE RxQueueCreate();
+void RxQueueFree(HRXQUEUE hQueue);
+// Stores what fits and drops the rest of the chunk (counted in RxQueueDropped); never overwrites
+// unread bytes. Returns the number of bytes stored.
+int RxQueuePush(HRXQUEUE hQueue, const BYTE* pBytes, int iLength);
+// Bytes copied, 0 when empty or when the lock was not obtained in time.
+int RxQueueRead(HRXQUEUE hQueue, BYTE* pBuffer, int iCount);
+// Fill level 0..16383, or -1 when the queue cannot be read.
+int RxQueueFill(HRXQUEUE hQueue);
+// Bytes dropped since the queue was created, or -1 when the queue cannot be read.
+int RxQueueDropped(HRXQUEUE hQueue);
