@@ -1,0 +1,118 @@
+#pragma once
+// Shared set-up of the protocol tests: a fresh core, slot store, port queue, debug list and panel
+// for every test, and builders for device messages.
+#include <gtest/gtest.h>
+
+#include "app/diagnostics.h"
+#include "app/panel.h"
+#include "protocol/assembly.h"
+#include "protocol/commands.h"
+#include "protocol/decode.h"
+#include "protocol/link.h"
+#include "protocol/settings.h"
+#include "protocol/state.h"
+#include "protocol/tally.h"
+#include "tools/memhost/memhost.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<unsigned char>;
+
+// A message of the given command with its data (offsets 2 up) zero-padded to the full length.
+inline Bytes Msg(unsigned char bCommand, const Bytes& data = {}, bool bExtended = false) {
+    Bytes m{bCommand, bCommand};
+    m.insert(m.end(), data.begin(), data.end());
+    m.resize(static_cast<std::size_t>(MessageLength(bCommand, bExtended)), 0);
+    return m;
+}
+
+// A zero message of the command with the given offsets set.
+inline Bytes MsgAt(unsigned char bCommand, std::initializer_list<std::pair<int, int>> fields,
+                   bool bExtended = false) {
+    Bytes m = Msg(bCommand, {}, bExtended);
+    for (const auto& f : fields)
+        m.at(static_cast<std::size_t>(f.first)) = static_cast<unsigned char>(f.second);
+    return m;
+}
+
+inline Bytes TextMsg(int iIndex, const std::string& sText) {
+    Bytes m = Msg(0xC1);
+    m[2] = static_cast<unsigned char>(iIndex);
+    for (std::size_t c = 0; c < sText.size() && 3 + c < m.size(); ++c)
+        m[3 + c] = static_cast<unsigned char>(sText[c]);
+    return m;
+}
+
+inline Bytes Join(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+inline Bytes Repeat(unsigned char b, int n) {
+    return Bytes(static_cast<std::size_t>(n), b);
+}
+
+// One receive notification after the bytes reached the port queue.
+inline void Deliver(const Bytes& bytes) {
+    memhost::QueueBytes(bytes);
+    ReceiveFromPort(nullptr);
+}
+inline void Notify() {
+    ReceiveFromPort(nullptr);
+}
+
+inline std::vector<int> WrittenSlots() {
+    std::vector<int> slots;
+    for (const SlotWrite& w : memhost::Writes())
+        slots.push_back(w.iSlot);
+    return slots;
+}
+
+inline std::vector<int> Range(int iFirst, int iLast) {
+    std::vector<int> r;
+    for (int s = iFirst; s <= iLast; ++s)
+        r.push_back(s);
+    return r;
+}
+
+inline std::vector<int> Concat(std::vector<int> a, const std::vector<int>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+inline bool HasDebugLine(const std::string& sLine) {
+    for (int i = 0; i < DebugLineCount(); ++i)
+        if (sLine == DebugLineAt(i))
+            return true;
+    return false;
+}
+
+inline int CountDebugLines(const std::string& sLine) {
+    int n = 0;
+    for (int i = 0; i < DebugLineCount(); ++i)
+        n += sLine == DebugLineAt(i);
+    return n;
+}
+
+class ProtocolTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetProtocolState();
+        memhost::Reset();
+        memhost::ClearPort();
+        memhost::SetRecording(true);
+        ClearDebugLines();
+        ClearPanelTexts();
+        iInfodriverTx = 0;
+        iInfodriverRx = 0;
+        iDebugMode = 1;
+        iLogMode = 0;
+        // The link is already judged good, so only the messages' own writes are recorded. The
+        // link tests start from the unjudged state themselves.
+        bCommsOK = true;
+    }
+};
