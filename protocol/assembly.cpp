@@ -16,8 +16,10 @@ constexpr int INFODRIVER_TX_CONTROL = 2007;
 
 // Framing passes until one frees no room. A pass may stop early (an unrecognised pair, a command
 // found inside a text) with complete messages still behind it, so one pass is not always enough.
+// A buffer already above the discard limit is left to the pass that ends the drain, so that what
+// framing cannot consume meets the same limits as ever.
 void FrameWhileShrinking() {
-    for (;;) {
+    while (iWrtPtr <= ASSEMBLY_DISCARD_ABOVE) {
         int iBefore = iWrtPtr;
         FrameMessages();
         if (iWrtPtr >= iBefore)
