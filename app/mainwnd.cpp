@@ -1,0 +1,3 @@
+#include "app/mainwnd.h"
+
+HWND hMainWnd = nullptr;

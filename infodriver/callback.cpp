@@ -1,0 +1,42 @@
+#include "infodriver/callback.h"
+
+#include "app/mainwnd.h"
+#include "protocol/assembly.h"
+
+bool HandleSlotChange(int iIndex, const char* pszText, InfodriverClient* pClient) {
+    if (iIndex < FIRST_WRITTEN_BACK)
+        return true;
+    switch (iIndex) {
+        case SLOT_RESET_REQUEST:
+            DebugLine("reset ID slots");
+            for (int iSlot = 1; iSlot <= LAST_RESET_SLOT; ++iSlot)
+                pClient->UpdateSlot(iSlot, "%s", "");
+            return true;
+        case SLOT_IGNORED:
+            return true;
+        case SLOT_ECHO_IN:
+            pClient->WriteSlot(SLOT_ECHO_OUT, "%s", pszText);
+            return true;
+        default:
+            DebugLine("Slot Change Unused Function - slot %d has changed to '%s'", iIndex, pszText);
+            return false;
+    }
+}
+
+void InfodriverCallback(InfodriverClient* pClient, int iIndex, const char* pszText) {
+    if (pClient->iStatus == IDSTAT_NOT_CONNECTED) {
+        LogLine("Infodriver %d disconnected", pClient->iDevice);
+        // The main window's destruction ends the program.
+        if (hMainWnd != nullptr)
+            DestroyWindow(hMainWnd);
+        return;
+    }
+    if (pClient->iStatus != IDSTAT_CONNECTED) {
+        DebugLine("iStatus=%d", pClient->iStatus);
+        return;
+    }
+    // The text is data: never a format.
+    if (!HandleSlotChange(iIndex, pszText, pClient))
+        pClient->WriteSlot(iIndex, "%s", pszText);
+    ShowLinkCounts();
+}
