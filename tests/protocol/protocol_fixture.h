@@ -22,9 +22,10 @@ using Bytes = std::vector<unsigned char>;
 
 // A message of the given command with its data (offsets 2 up) zero-padded to the full length.
 inline Bytes Msg(unsigned char bCommand, const Bytes& data = {}, bool bExtended = false) {
-    Bytes m{bCommand, bCommand};
-    m.insert(m.end(), data.begin(), data.end());
-    m.resize(static_cast<std::size_t>(MessageLength(bCommand, bExtended)), 0);
+    Bytes m(static_cast<std::size_t>(MessageLength(bCommand, bExtended)), 0);
+    m[0] = m[1] = bCommand;
+    for (std::size_t i = 0; i < data.size() && 2 + i < m.size(); ++i)
+        m[2 + i] = data[i];
     return m;
 }
 
@@ -46,9 +47,14 @@ inline Bytes TextMsg(int iIndex, const std::string& sText) {
 }
 
 inline Bytes Join(std::initializer_list<Bytes> parts) {
-    Bytes all;
+    std::size_t nTotal = 0;
     for (const Bytes& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
+        nTotal += p.size();
+    Bytes all(nTotal);
+    std::size_t n = 0;
+    for (const Bytes& p : parts)
+        for (unsigned char b : p)
+            all[n++] = b;
     return all;
 }
 
