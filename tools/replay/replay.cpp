@@ -1,0 +1,141 @@
+// replay: feeds a recorded device byte stream through the protocol core, as the serial port would
+// deliver it, and prints every slot write and, after each tally trigger, the lit tallies.
+//
+//   replay [stream.hex] [chunk bytes]
+//
+// The stream file holds hex byte pairs; '#' starts a comment. Without a file, show.hex beside the
+// program is used. Each chunk (default 16 bytes, the reader's read size) is one receive
+// notification.
+#include "app/diagnostics.h"
+#include "protocol/assembly.h"
+#include "protocol/tally.h"
+#include "tools/memhost/memhost.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+int HexValue(int c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = std::tolower(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// 0 and the bytes, or 1 with a message on stderr.
+int ReadStream(const std::string& sPath, std::vector<unsigned char>& bytes) {
+    std::FILE* pFile = std::fopen(sPath.c_str(), "rb");
+    if (pFile == nullptr) {
+        std::fprintf(stderr, "replay: cannot open %s\n", sPath.c_str());
+        return 1;
+    }
+    int iLine = 1, iHigh = -1, c;
+    bool bComment = false;
+    while ((c = std::fgetc(pFile)) != EOF) {
+        if (c == '\n') {
+            ++iLine;
+            bComment = false;
+        }
+        if (bComment || c == '\r' || std::isspace(c)) {
+            if (iHigh >= 0 && !bComment) {
+                std::fprintf(stderr, "replay: %s:%d: odd number of hex digits\n", sPath.c_str(), iLine);
+                std::fclose(pFile);
+                return 1;
+            }
+            continue;
+        }
+        if (c == '#') {
+            bComment = true;
+            continue;
+        }
+        int v = HexValue(c);
+        if (v < 0) {
+            std::fprintf(stderr, "replay: %s:%d: not a hex digit: '%c'\n", sPath.c_str(), iLine, c);
+            std::fclose(pFile);
+            return 1;
+        }
+        if (iHigh < 0) {
+            iHigh = v;
+        } else {
+            bytes.push_back(static_cast<unsigned char>(iHigh * 16 + v));
+            iHigh = -1;
+        }
+    }
+    std::fclose(pFile);
+    return 0;
+}
+
+std::string Beside(const char* pszProgram, const char* pszFile) {
+    std::string sPath = pszProgram;
+    std::size_t nSlash = sPath.find_last_of("/\\");
+    return nSlash == std::string::npos ? pszFile : sPath.substr(0, nSlash + 1) + pszFile;
+}
+
+std::size_t nPrintedWrites = 0;
+int iPrintedLines = 0;
+
+// What the last notification did: framing events from the debug list, then the slot writes.
+void PrintNews() {
+    for (; iPrintedLines < DebugLineCount(); ++iPrintedLines)
+        std::printf("  [debug] %s\n", DebugLineAt(iPrintedLines));
+    const std::vector<SlotWrite>& writes = memhost::Writes();
+    for (; nPrintedWrites < writes.size(); ++nPrintedWrites)
+        std::printf("  %d = \"%s\"\n", writes[nPrintedWrites].iSlot, writes[nPrintedWrites].sText.c_str());
+}
+
+void PrintLitTallies() {
+    std::printf("  tallies lit:");
+    int nLit = 0;
+    for (int n = 1; n <= TALLY_COUNT; ++n)
+        if (TallyLit[n] == 1) {
+            std::printf(" %d", n);
+            ++nLit;
+        }
+    std::printf(nLit == 0 ? " none\n" : "\n");
+}
+
+// One receive notification. Resolution clears all of TallyLit, entry 0 included, which no tally
+// ever lights: a marker there tells whether a trigger was resolved.
+void Notify(int iNotification) {
+    TallyLit[0] = 1;
+    ReceiveFromPort(nullptr);
+    bool bResolved = TallyLit[0] == 0;
+    if (memhost::Writes().size() == nPrintedWrites && DebugLineCount() == iPrintedLines && !bResolved)
+        return;
+    std::printf("notification %d (%d bytes waiting after it)\n", iNotification, iWrtPtr);
+    PrintNews();
+    if (bResolved)
+        PrintLitTallies();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string sPath = argc > 1 ? argv[1] : Beside(argv[0], "show.hex");
+    int iChunk = argc > 2 ? std::atoi(argv[2]) : RECEIVE_CHUNK;
+    if (iChunk < 1) {
+        std::fprintf(stderr, "usage: replay [stream.hex] [chunk bytes]\n");
+        return 2;
+    }
+    std::vector<unsigned char> stream;
+    if (ReadStream(sPath, stream) != 0)
+        return 1;
+
+    iDebugMode = 1;
+    iLogMode = 0;
+    std::printf("replay: %s, %d bytes in chunks of %d\n", sPath.c_str(), static_cast<int>(stream.size()),
+                iChunk);
+    int iNotification = 0;
+    for (std::size_t p = 0; p < stream.size(); p += static_cast<std::size_t>(iChunk)) {
+        std::size_t n = std::min(stream.size() - p, static_cast<std::size_t>(iChunk));
+        memhost::QueueBytes(stream.data() + p, n);
+        Notify(++iNotification);
+    }
+    std::printf("replay: Rx count %d, %lld slot reads, %lld slot writes, %d bytes left unframed\n",
+                iSerialRxCount, memhost::ReadCount(), memhost::WriteCount(), iWrtPtr);
+    return 0;
+}
