@@ -67,17 +67,3 @@ TEST_F(SplitTest, OneByteAtATimeDecodesAsOne) {
         EXPECT_GE(iSerialRxCount, iRxCount);
     }
 }
-
-TEST_F(SplitTest, EveryThreeWaySplitOfAMessagePairDecodesAsOne) {
-    Bytes stream = Join({MsgAt(0xB2, {{2, 7}, {5, 1}}), Msg(0xD2)});
-    std::vector<SlotWrite> reference = Whole(stream);
-    for (std::size_t p = 0; p <= stream.size(); ++p)
-        for (std::size_t q = p; q <= stream.size(); ++q) {
-            ProtocolTest::SetUp();
-            auto at = [&](std::size_t n) { return stream.begin() + static_cast<std::ptrdiff_t>(n); };
-            Deliver(Bytes(stream.begin(), at(p)));
-            Deliver(Bytes(at(p), at(q)));
-            Deliver(Bytes(at(q), stream.end()));
-            ASSERT_EQ(memhost::Writes(), reference) << p << " " << q;
-        }
-}
