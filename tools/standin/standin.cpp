@@ -26,6 +26,11 @@ std::vector<int> States;
 std::vector<RawRecord> RecordLog;
 const std::string sNone;
 
+constexpr UINT_PTR PRUNE_TIMER = 1;
+constexpr UINT PRUNE_PERIOD_MS = 50;
+constexpr int PRUNE_TRIES = 40;
+int iPruneTries = 0;
+
 // The armed nested change (DeferSlot).
 bool bDeferred = false;
 int iDeferredSlot = 0;
@@ -54,7 +59,9 @@ void AddClient(HWND hClient) {
     Emit("attach %s", HandleText(hClient).c_str());
 }
 
-void PruneClients() {
+// Returns the number of clients forgotten.
+int PruneClients() {
+    int iBefore = iClients;
     int iKept = 0;
     for (int i = 0; i < iClients; ++i) {
         if (IsWindow(Clients[i]))
@@ -63,6 +70,7 @@ void PruneClients() {
             Emit("gone %s", HandleText(Clients[i]).c_str());
     }
     iClients = iKept;
+    return iBefore - iKept;
 }
 
 void SendChange(HWND hClient, int iSlot, const std::string& sText) {
@@ -81,6 +89,7 @@ void RunDeferred(HWND hClient) {
 
 // The answer to a request is sent back during it; the request's own payload kind is kept.
 void Answer(HWND hClient, const Record& record, unsigned iResult, const char* pszText) {
+    RunDeferred(hClient);
     if (record.bText)
         SendTextRecord(hStandin, hClient, 2984, iResult, pszText);
     else
@@ -103,7 +112,6 @@ LRESULT OnRecord(HWND hSender, const COPYDATASTRUCT* pData) {
         Emit("reply %s %u %s", HandleText(hSender).c_str(), record.iIndex, Escaped(record.szText).c_str());
         return 1;
     }
-    RunDeferred(hSender);
     int iSlot = static_cast<int>(record.iIndex);
     switch (record.iMessage) {
         case 2726:
@@ -153,7 +161,13 @@ LRESULT CALLBACK StandinWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPAR
             // The detach names only the device: the departing window is forgotten once it has gone.
             ++iDetaches;
             Emit("detach %ld", static_cast<long>(lParam));
-            PostMessageA(hWnd, WM_STANDIN_PRUNE, 0, 0);
+            // The window goes only after this answer; look for it a few times.
+            iPruneTries = PRUNE_TRIES;
+            SetTimer(hWnd, PRUNE_TIMER, PRUNE_PERIOD_MS, nullptr);
+            return 0;
+        case WM_TIMER:
+            if (wParam == PRUNE_TIMER && (PruneClients() > 0 || --iPruneTries <= 0))
+                KillTimer(hWnd, PRUNE_TIMER);
             return 0;
         case 2732:
             Emit("redundancy %d", iRedundancy);
@@ -167,9 +181,6 @@ LRESULT CALLBACK StandinWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPAR
             return 0;
         case WM_COPYDATA:
             return OnRecord(reinterpret_cast<HWND>(wParam), reinterpret_cast<const COPYDATASTRUCT*>(lParam));
-        case WM_STANDIN_PRUNE:
-            PruneClients();
-            return 0;
         case WM_STANDIN_COMMAND: {
             static bool bQuitting = false; // lines still queued behind a quit are dropped
             char* pszLine = reinterpret_cast<char*>(lParam);

@@ -13,7 +13,6 @@ constexpr int SLOT_COUNT = 65536; // slots 1..65535; 0 is never stored
 constexpr int MAX_CLIENTS = 64;
 constexpr int DEFAULT_REDUNDANCY = 2;           // TX/RX
 constexpr UINT WM_STANDIN_COMMAND = WM_APP + 1; // lParam: a new[]-allocated command line, freed here
-constexpr UINT WM_STANDIN_PRUNE = WM_APP + 2;   // forget clients whose windows have gone
 
 // Receives one machine-readable event line (no newline).
 using LineSink = void (*)(const char* pszLine);

@@ -1,0 +1,151 @@
+// The client against standin.exe running as its own process, and against a hostile process.
+#include "infodriver/callback.h"
+#include "infodriver/client.h"
+#include "standin_process.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+struct Event {
+    int iStatus;
+    int iValue;
+    std::string sText;
+};
+std::vector<Event> Events;
+void Record(InfodriverClient* pClient, int iValue, const char* pszText) {
+    Events.push_back({pClient->iStatus, iValue, pszText});
+}
+
+class CrossProcess : public ::testing::Test {
+  protected:
+    static constexpr int NUMBER = 57;
+
+    void SetUp() override {
+        Events.clear();
+        ASSERT_TRUE(standin.Start(STANDIN_EXE, std::to_string(NUMBER)));
+        client = std::make_unique<InfodriverClient>(CLIENT_HEADER_VERSION);
+        client->SetCallback(Record);
+        ASSERT_EQ(client->Connect(NUMBER, nullptr, 0, 0, 0, 0), IDSTAT_CONNECTED);
+    }
+    void TearDown() override {
+        client.reset();
+        standin.Stop();
+    }
+    // The index of the first line starting with sPrefix, or -1.
+    int LineIndex(const std::string& sPrefix) {
+        auto lines = standin.Lines();
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].rfind(sPrefix, 0) == 0)
+                return static_cast<int>(i);
+        return -1;
+    }
+
+    StandinProcess standin;
+    std::unique_ptr<InfodriverClient> client;
+};
+
+} // namespace
+
+TEST_F(CrossProcess, SearchFindsTheInfodriverAndAttaches) {
+    EXPECT_NE(client->hInfodriver, nullptr);
+    char szClass[64] = "";
+    GetClassNameA(client->hInfodriver, szClass, sizeof szClass);
+    EXPECT_STREQ(szClass, "InfodriverStandin");
+    EXPECT_NE(standin.WaitFor("attach ", 2000), "");
+    EXPECT_NE(standin.WaitFor("announce ", 2000), "");
+
+    InfodriverClient other(CLIENT_HEADER_VERSION);
+    EXPECT_EQ(other.Connect(NUMBER + 1, nullptr, 0, 0, 0, 0), IDSTAT_NO_WINDOW);
+}
+
+TEST_F(CrossProcess, SlotsAreWrittenAndReadAcrossProcesses) {
+    EXPECT_TRUE(client->UpdateSlot(500, "hello %d", 7));
+    EXPECT_FALSE(client->UpdateSlot(500, "hello 7"));
+    char szRead[READ_REPLY_CHARS + 1];
+    EXPECT_EQ(client->ReadSlot(500, szRead), 1);
+    EXPECT_STREQ(szRead, "hello 7");
+    EXPECT_NE(standin.WaitFor("write 500 2726 ", 2000).find(" hello 7"), std::string::npos);
+    EXPECT_EQ(client->iWriteCount, 1);
+
+    standin.Send("redundancy 5");
+    standin.WaitFor("redundancy-set 5", 2000);
+    EXPECT_EQ(client->GetRedundancyState(), 5);
+    client->SetDriverState(3);
+    EXPECT_NE(standin.WaitFor("driver-state 3", 2000), "");
+}
+
+TEST_F(CrossProcess, AChangeFromOutsideArrivesWhileIdle) {
+    standin.Send("set 1400 from\\toutside");
+    standin.WaitFor("sent 2728 ", 3000);
+    ASSERT_EQ(Events.size(), 1u);
+    EXPECT_EQ(Events[0].iValue, 1400);
+    EXPECT_EQ(Events[0].sText, "from\toutside");
+    EXPECT_EQ(client->iChangeCount, 1);
+}
+
+TEST_F(CrossProcess, ANotificationDuringARequestIsHandledInsideIt) {
+    iInfodriverTx = iInfodriverRx = 0;
+    client->SetCounters(&iInfodriverTx, &iInfodriverRx);
+    client->SetCallback(InfodriverCallback);
+    standin.Send("defer 1500 nested");
+    standin.Send("get 1500"); // once this is answered, the defer is armed
+    standin.WaitFor("slot 1500", 2000);
+
+    EXPECT_TRUE(client->UpdateSlot(600, "a"));
+    // The write-back of 1500 was made inside the read of 600, before its reply and the write.
+    int iRead = LineIndex("read 600 ");
+    int iBack = LineIndex("write 1500 2726 ");
+    int iWrite = LineIndex("write 600 2726 ");
+    ASSERT_GE(iRead, 0);
+    EXPECT_LT(iRead, iBack);
+    EXPECT_LT(iBack, iWrite);
+    EXPECT_EQ(iInfodriverRx, 1);
+    EXPECT_EQ(iInfodriverTx, 2);
+    char szRead[READ_REPLY_CHARS + 1];
+    client->ReadSlot(600, szRead);
+    EXPECT_STREQ(szRead, "a");
+}
+
+TEST_F(CrossProcess, AHostileProcessCannotBreakTheClient) {
+    char szHandle[32];
+    std::snprintf(szHandle, sizeof szHandle, "%llx",
+                  static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(client->hWnd)));
+    std::strcpy(client->pszText, "before");
+    HWND hInfodriver = client->hInfodriver;
+
+    EXPECT_EQ(RunPumping(HOSTILE_EXE, szHandle, 30000), 0u); // every send came back
+
+    ASSERT_TRUE(IsWindow(client->hWnd));
+    EXPECT_EQ(client->hInfodriver, hInfodriver);
+    char szTitle[16] = "?";
+    GetWindowTextA(client->hWnd, szTitle, sizeof szTitle);
+    EXPECT_STREQ(szTitle, "");
+    EXPECT_STREQ(client->pszText, ""); // a foreign pointer is not read
+    EXPECT_EQ(LineIndex("detach"), -1);
+
+    std::vector<std::pair<int, std::string>> changes;
+    for (const auto& e : Events)
+        changes.emplace_back(e.iValue, e.sText);
+    std::vector<std::pair<int, std::string>> expected = {
+        {1500, ""},   {1501, ""}, {1502, std::string(512, 'U')}, {1503, "123"}, {1504, "GGGGGGGG"},
+        {65535, "e"}, {1505, ""}};
+    EXPECT_EQ(changes, expected);
+
+    // Still connected and exchanging.
+    EXPECT_TRUE(client->UpdateSlot(700, "alive"));
+    char szRead[READ_REPLY_CHARS + 1];
+    EXPECT_EQ(client->ReadSlot(700, szRead), 1);
+    EXPECT_STREQ(szRead, "alive");
+}
+
+TEST_F(CrossProcess, DestroyingTheClientDetachesIt) {
+    standin.WaitFor("attach ", 2000);
+    client.reset();
+    EXPECT_NE(standin.WaitFor("detach 57", 2000), "");
+    EXPECT_NE(standin.WaitFor("gone ", 2000), "");
+}
