@@ -37,8 +37,9 @@ constexpr std::array<ReentryRange, 6> ReentryTable = {{
 }};
 // clang-format on
 
+// A slot outside the table holds nothing, whoever names it.
 unsigned char T(int iSlot) {
-    return SlotByteTable[iSlot];
+    return iSlot >= 0 && iSlot < SLOT_TABLE_SIZE ? SlotByteTable[iSlot] : 0;
 }
 
 } // namespace

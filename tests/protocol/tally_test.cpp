@@ -196,3 +196,12 @@ TEST_F(TallyTest, IdenticalTriggerWritesNothingAndLeavesTheBoxes) {
     EXPECT_STREQ(GetPanelText(1098), " ");
     EXPECT_STREQ(GetPanelText(1006), "");
 }
+
+TEST_F(TallyTest, SourceWalksNamedOutsideTheSlotTableLightNothing) {
+    for (int iFirstFlag : {-50, -1, 1995, 1999, 5000}) {
+        LightGroupSources(iFirstFlag);
+        LightBlockSources(iFirstFlag);
+    }
+    for (int n = 0; n <= TALLY_COUNT; ++n)
+        EXPECT_EQ(TallyLit[n], 0) << n;
+}
