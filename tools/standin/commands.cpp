@@ -29,9 +29,9 @@ bool ParseNumber(const std::string& sWord, long& lValue) {
     return *pEnd == 0;
 }
 
-void DumpSlots() {
+void DumpSlots(int iFirst, int iLast) {
     int iCount = 0;
-    for (int iSlot = 1; iSlot < SLOT_COUNT; ++iSlot) {
+    for (int iSlot = iFirst; iSlot <= iLast; ++iSlot) {
         if (SlotText(iSlot).empty())
             continue;
         Emit("slot %d %s", iSlot, Escaped(SlotText(iSlot)).c_str());
@@ -58,7 +58,15 @@ int RunCommand(const char* pszLine) {
         return 1;
     }
     if (sCommand == "dump") {
-        DumpSlots();
+        long lFirst = 1, lLast = SLOT_COUNT - 1;
+        std::string sFirst = NextWord(pszRest), sLast = NextWord(pszRest);
+        if ((!sFirst.empty() && !ParseNumber(sFirst, lFirst)) ||
+            (!sLast.empty() && !ParseNumber(sLast, lLast)))
+            return Fail("dump [first [last]]", pszLine);
+        if (sLast.empty() && !sFirst.empty())
+            lLast = lFirst;
+        DumpSlots(lFirst < 1 ? 1 : static_cast<int>(lFirst),
+                  lLast >= SLOT_COUNT ? SLOT_COUNT - 1 : static_cast<int>(lLast));
         return 0;
     }
     if (sCommand == "set" || sCommand == "defer" || sCommand == "preset") {
@@ -126,7 +134,7 @@ Commands, one per line on standard input (texts may use \\ \n \r \t \xNN escapes
   defer <slot> <text>     the same change, sent inside the next client request, before its reply
   preset <slot> <text>    store a text without telling anybody
   get <slot>              print the slot's text
-  dump                    print every non-empty slot, then dump-end <count>
+  dump [<first> [<last>]] print every non-empty slot (of the range), then dump-end <count>
   redundancy <n>          the answer to 2732 from now on (1 RX only, 2 TX/RX, 5 RX only broken)
   send 2175|2179|2180     send the plain message to every attached client
   send 2190|2032 <value>  the same, with wParam = value

@@ -1,6 +1,9 @@
 // standin.exe: the stand-in as its own process, driven by line commands on stdin.
 #include "tools/standin/standin.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +47,8 @@ int main(int argc, char** argv) {
         else
             iNumber = std::atoi(argv[i]);
     }
+    // Lines end in "\n" alone, whatever reads them.
+    _setmode(_fileno(stdout), _O_BINARY);
     if (iNumber < 1 || iNumber > 999) {
         std::fputs(standin::HelpText(), stderr);
         return 2;
