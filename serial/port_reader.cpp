@@ -13,6 +13,18 @@ int CurrentReadSize(int iIndex) {
     return iSize < 0 ? 0 : (iSize > PORT_READ_BUFFER ? PORT_READ_BUFFER : iSize);
 }
 
+// Waits for the pending read. A read size set to 0 (by an open, before the consumer is attached)
+// or a close ends it at once: with no total time-out it could otherwise wait for ever.
+void AwaitRead(const PortRecord& Start, int iIndex, OVERLAPPED& Overlapped) {
+    const HANDLE hWait[] = {Overlapped.hEvent, Start.hWakeEvent};
+    while (WaitForMultipleObjects(2, hWait, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
+        if (!iRunFlag[iIndex] || iReadSize[iIndex] == 0) {
+            CancelIoEx(Start.hCom, &Overlapped);
+            return;
+        }
+    }
+}
+
 } // namespace
 
 DWORD WINAPI PortReader(LPVOID pStartArea) {
@@ -28,9 +40,9 @@ DWORD WINAPI PortReader(LPVOID pStartArea) {
     while (iRunFlag[iIndex]) {
         const int iSize = CurrentReadSize(iIndex);
         if (iSize == 0) {
-            // A read of zero bytes completes at once with nothing; waiting here instead keeps the
-            // thread from spinning until a consumer sets a read size.
-            WaitForSingleObject(Start.hStopEvent, PORT_IDLE_WAIT_MS);
+            // A read of zero bytes completes at once with nothing; waiting for a new read size
+            // instead keeps the thread from spinning until a consumer sets one.
+            WaitForSingleObject(Start.hWakeEvent, PORT_IDLE_WAIT_MS);
             continue;
         }
         DWORD dwCount = 0;
@@ -41,6 +53,7 @@ DWORD WINAPI PortReader(LPVOID pStartArea) {
             else
                 bBackOff = true;
         } else if (GetLastError() == ERROR_IO_PENDING) {
+            AwaitRead(Start, iIndex, Overlapped);
             if (GetOverlappedResult(Start.hCom, &Overlapped, &dwCount, TRUE)) {
                 if (dwCount > 0)
                     PortDeliver(iIndex, Buffer, static_cast<int>(dwCount));
@@ -59,7 +72,7 @@ DWORD WINAPI PortReader(LPVOID pStartArea) {
         }
         ResetEvent(Overlapped.hEvent);
         if (bBackOff)
-            WaitForSingleObject(Start.hStopEvent, PORT_RETRY_WAIT_MS);
+            WaitForSingleObject(Start.hWakeEvent, PORT_RETRY_WAIT_MS);
     }
     CloseHandle(Overlapped.hEvent);
     return 0;

@@ -6,7 +6,7 @@ constexpr UINT PORT_NOTIFY_MESSAGE = 0x44; // WM_COMMNOTIFY
 constexpr DWORD PORT_NOTIFY_INTERVAL_MS = 100;
 constexpr LONG PORT_NOTIFY_BACKLOG = 8192; // above this many pending bytes every chunk is announced
 constexpr DWORD PORT_RETRY_WAIT_MS = 100;  // between reads that fail at once
-constexpr DWORD PORT_IDLE_WAIT_MS = 20;    // while the read size is 0
+constexpr DWORD PORT_IDLE_WAIT_MS = 1000;  // while the read size is 0; a new size wakes it
 
 // Thread function; its argument is the start area.
 DWORD WINAPI PortReader(LPVOID pStartArea);

@@ -61,12 +61,13 @@ void ApplyTimeouts(PortRecord& Record, DWORD dwInterval, DWORD dwMultiplier) {
 // so a close never hangs. True when the thread has ended.
 bool StopReader(PortRecord& Record, int iIndex) {
     InterlockedExchange(&iRunFlag[iIndex], 0);
-    if (Record.hStopEvent)
-        SetEvent(Record.hStopEvent);
+    if (Record.hWakeEvent)
+        SetEvent(Record.hWakeEvent);
     if (!Record.hReaderThread)
         return true;
     for (DWORD dwWaited = 0; dwWaited < CLOSE_CANCEL_LIMIT_MS; dwWaited += CLOSE_CANCEL_STEP_MS) {
         CancelIoEx(Record.hCom, nullptr);
+        SetEvent(Record.hWakeEvent);
         if (WaitForSingleObject(Record.hReaderThread, CLOSE_CANCEL_STEP_MS) == WAIT_OBJECT_0)
             return true;
     }
@@ -85,7 +86,7 @@ void ReleaseRecord(PortRecord& Record, int iIndex) {
     CloseIfOpen(Record.hReaderThread);
     CloseIfOpen(Record.hStartSemaphore);
     if (bReaderEnded)
-        CloseIfOpen(Record.hStopEvent);
+        CloseIfOpen(Record.hWakeEvent);
     std::memset(&Record, 0, sizeof Record);
 }
 
@@ -162,8 +163,8 @@ int PortSetup(PortRecord* pRecord, int iSpeed, int iDataBits, int iStopBits, int
     // Private objects: a named one would be shared with any other process whose port handle has
     // the same value.
     Record.hStartSemaphore = CreateSemaphoreA(nullptr, 1, 1, nullptr);
-    Record.hStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!Record.hStartSemaphore || !Record.hStopEvent)
+    Record.hWakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!Record.hStartSemaphore || !Record.hWakeEvent)
         return 0;
     WaitForSingleObject(Record.hStartSemaphore, PORT_START_WAIT_MS);
 
@@ -220,6 +221,7 @@ int PortSetReadSize(int iIndex, int iSize) {
     DWORD dwInterval = Record.iSpeed > 0 ? static_cast<DWORD>(100000 / Record.iSpeed) : 0;
     ApplyTimeouts(Record, dwInterval < 1 ? 1 : dwInterval, static_cast<DWORD>(iSize));
     InterlockedExchange(&iReadSize[iIndex], iSize);
+    SetEvent(Record.hWakeEvent);
     return 1;
 }
 

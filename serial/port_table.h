@@ -37,7 +37,7 @@ struct PortRecord {
     volatile LONG iPendingCount;
     HANDLE hStartSemaphore;
     SerialPort* pOwner;
-    HANDLE hStopEvent; // ends the reader's back-off waits at close
+    HANDLE hWakeEvent; // auto-reset: a new read size or a close wakes the reader from any wait
 };
 
 static_assert(offsetof(COMMPROP, wcProvChar) + sizeof(WCHAR) == COMMPROP_LENGTH,

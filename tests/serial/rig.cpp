@@ -1,0 +1,224 @@
+#include "tests/serial/rig.h"
+
+#include "serial/port_reader.h"
+#include "serial/serial_port.h"
+
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace rig {
+namespace {
+
+int RigPortAt(int iWhich) {
+    const char* pszPorts = std::getenv("DRAVIK_RIG_PORTS");
+    int iPorts[2] = {5, 6};
+    if (pszPorts)
+        std::sscanf(pszPorts, "%d,%d", &iPorts[0], &iPorts[1]);
+    return iPorts[iWhich];
+}
+
+HANDLE OpenPlain(int iPort, DWORD dwFlags) {
+    char szPath[32];
+    std::snprintf(szPath, sizeof szPath, "\\\\.\\COM%d", iPort);
+    return CreateFileA(szPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, dwFlags, nullptr);
+}
+
+std::string WindowsPath(const std::string& sLinux) {
+    std::string s = "Z:" + sLinux;
+    for (char& c : s)
+        if (c == '/')
+            c = '\\';
+    return s;
+}
+
+} // namespace
+
+int DriverPort() {
+    return RigPortAt(0);
+}
+int PeerPort() {
+    return RigPortAt(1);
+}
+
+std::string LinuxPath(int iPort) {
+    const char* pszDir = std::getenv("DRAVIK_RIG_DIR");
+    return std::string(pszDir ? pszDir : "/tmp") + "/com" + std::to_string(iPort);
+}
+
+std::string LinuxLineSettings(int iPort) {
+    // Wine starts Linux programs too; their process handle cannot be waited on, so the result
+    // is written to a temporary file and renamed when complete.
+    // Not "com5.stty": Windows takes any file named like a device, whatever its extension, for
+    // the device itself.
+    const std::string sOut = LinuxPath(iPort) + "-stty.txt";
+    std::remove(WindowsPath(sOut).c_str());
+    std::string sCommand = "/bin/sh -c \"stty -a -F " + LinuxPath(iPort) + " > " + sOut + ".tmp && mv " +
+                           sOut + ".tmp " + sOut + "\"";
+    STARTUPINFOA Startup{};
+    Startup.cb = sizeof Startup;
+    PROCESS_INFORMATION Process{};
+    if (!CreateProcessA("Z:\\bin\\sh", sCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &Startup, &Process))
+        return "";
+    // Handles of a Linux process are null under Wine.
+    if (Process.hThread)
+        CloseHandle(Process.hThread);
+    if (Process.hProcess)
+        CloseHandle(Process.hProcess);
+    for (int i = 0; i < 100; ++i) {
+        HANDLE hFile = CreateFileA(WindowsPath(sOut).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (hFile != INVALID_HANDLE_VALUE) {
+            char szText[4096];
+            DWORD dwRead = 0;
+            ReadFile(hFile, szText, sizeof szText - 1, &dwRead, nullptr);
+            CloseHandle(hFile);
+            return std::string(szText, dwRead);
+        }
+        Sleep(50);
+    }
+    return "";
+}
+
+void DrainPair() {
+    for (int iPort : {DriverPort(), PeerPort()}) {
+        HANDLE h = OpenPlain(iPort, FILE_ATTRIBUTE_NORMAL);
+        if (h == INVALID_HANDLE_VALUE)
+            continue;
+        Sleep(20);
+        PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
+        CloseHandle(h);
+    }
+}
+
+int ThreadCount() {
+    HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (hSnap == INVALID_HANDLE_VALUE)
+        return -1;
+    THREADENTRY32 Entry{};
+    Entry.dwSize = sizeof Entry;
+    int n = 0;
+    for (BOOL b = Thread32First(hSnap, &Entry); b; b = Thread32Next(hSnap, &Entry))
+        if (Entry.th32OwnerProcessID == GetCurrentProcessId())
+            ++n;
+    CloseHandle(hSnap);
+    return n;
+}
+
+std::vector<BYTE> Pattern(size_t nBytes, unsigned iSeed) {
+    std::vector<BYTE> Bytes(nBytes);
+    unsigned x = iSeed * 2654435761u + 12345;
+    for (auto& b : Bytes) {
+        x = x * 1103515245u + 12345u;
+        b = static_cast<BYTE>(x >> 16);
+    }
+    return Bytes;
+}
+
+Peer::Peer(int iSpeed) : hCom(OpenPlain(PeerPort(), FILE_ATTRIBUTE_NORMAL)) {
+    if (hCom == INVALID_HANDLE_VALUE)
+        return;
+    DCB Dcb{};
+    Dcb.DCBlength = sizeof Dcb;
+    GetCommState(hCom, &Dcb);
+    Dcb.BaudRate = iSpeed;
+    Dcb.ByteSize = 8;
+    Dcb.Parity = NOPARITY;
+    Dcb.StopBits = ONESTOPBIT;
+    Dcb.fBinary = TRUE;
+    Dcb.fOutX = Dcb.fInX = FALSE;
+    Dcb.fOutxCtsFlow = Dcb.fOutxDsrFlow = FALSE;
+    Dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    Dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    SetCommState(hCom, &Dcb);
+    // A peer whose partner stopped reading must not block a test for ever.
+    COMMTIMEOUTS Timeouts{MAXDWORD, 0, 0, 0, 500};
+    SetCommTimeouts(hCom, &Timeouts);
+    PurgeComm(hCom, PURGE_RXCLEAR | PURGE_TXCLEAR);
+}
+
+Peer::~Peer() {
+    if (hCom != INVALID_HANDLE_VALUE)
+        CloseHandle(hCom);
+}
+
+DWORD Peer::Write(const BYTE* pBytes, size_t nBytes) {
+    DWORD dwTotal = 0;
+    while (dwTotal < nBytes) {
+        DWORD dwWritten = 0;
+        if (!WriteFile(hCom, pBytes + dwTotal, static_cast<DWORD>(nBytes - dwTotal), &dwWritten, nullptr) ||
+            dwWritten == 0)
+            break;
+        dwTotal += dwWritten;
+    }
+    return dwTotal;
+}
+
+NotifyWindow::NotifyWindow() {
+    static const char szClass[] = "DravikSerialTestWindow";
+    WNDCLASSA Class{};
+    Class.lpfnWndProc = Proc;
+    Class.hInstance = GetModuleHandleA(nullptr);
+    Class.lpszClassName = szClass;
+    RegisterClassA(&Class); // fails harmlessly once registered
+    hWnd = CreateWindowA(szClass, "serial test", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                         Class.hInstance, this);
+}
+
+NotifyWindow::~NotifyWindow() {
+    if (hWnd)
+        DestroyWindow(hWnd);
+}
+
+LRESULT CALLBACK NotifyWindow::Proc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    if (uMsg == WM_NCCREATE)
+        SetWindowLongPtrA(
+            hWnd, GWLP_USERDATA,
+            reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTA*>(lParam)->lpCreateParams));
+    auto* pSelf = reinterpret_cast<NotifyWindow*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA));
+    if (uMsg == PORT_NOTIFY_MESSAGE && pSelf) {
+        ++pSelf->iNotifications;
+        auto* pPort = reinterpret_cast<SerialPort*>(lParam);
+        pSelf->pLastOwner = pPort;
+        if (pSelf->bDrain) {
+            BYTE Chunk[16];
+            for (;;) {
+                COMSTAT Status{};
+                DWORD dwErrors = 0;
+                pPort->GetStatus(&Status, &dwErrors);
+                int n = pPort->Read(Chunk, sizeof Chunk);
+                if (n <= 0)
+                    break;
+                pSelf->Bytes.insert(pSelf->Bytes.end(), Chunk, Chunk + n);
+            }
+        }
+        return 0;
+    }
+    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+}
+
+void NotifyWindow::Pump(DWORD dwMs) {
+    PumpUntil([] { return false; }, dwMs);
+}
+
+bool NotifyWindow::PumpUntil(const std::function<bool()>& bDone, DWORD dwMs) {
+    const DWORD dwStart = GetTickCount();
+    for (;;) {
+        MSG Msg;
+        while (PeekMessageA(&Msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&Msg);
+            DispatchMessageA(&Msg);
+        }
+        if (bDone())
+            return true;
+        const DWORD dwElapsed = GetTickCount() - dwStart;
+        if (dwElapsed >= dwMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, dwMs - dwElapsed < 5 ? dwMs - dwElapsed : 5,
+                                  QS_ALLINPUT);
+    }
+}
+
+} // namespace rig

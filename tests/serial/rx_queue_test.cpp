@@ -1,0 +1,129 @@
+// The receive ring on its own: order across the end, fill level, and overflow that keeps what
+// was queued instead of overwriting it.
+#include "serial/rx_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+std::vector<BYTE> Sequence(int n, int iFirst = 0) {
+    std::vector<BYTE> Bytes(n);
+    for (int i = 0; i < n; ++i)
+        Bytes[i] = static_cast<BYTE>((iFirst + i) * 7 + (iFirst + i) / 251);
+    return Bytes;
+}
+
+std::vector<BYTE> ReadAll(HRXQUEUE hQueue, int iChunk = 16) {
+    std::vector<BYTE> Bytes;
+    BYTE Buffer[256];
+    for (int n; (n = RxQueueRead(hQueue, Buffer, iChunk)) > 0;)
+        Bytes.insert(Bytes.end(), Buffer, Buffer + n);
+    return Bytes;
+}
+
+class Queue : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_NE(hQueue = RxQueueCreate(), nullptr); }
+    void TearDown() override { RxQueueFree(hQueue); }
+    // Moves both indices to iIndex through the public operations.
+    void MoveIndicesTo(int iIndex) {
+        const auto Filler = Sequence(iIndex);
+        ASSERT_EQ(RxQueuePush(hQueue, Filler.data(), iIndex), iIndex);
+        ASSERT_EQ(ReadAll(hQueue, 256).size(), static_cast<size_t>(iIndex));
+    }
+    HRXQUEUE hQueue = nullptr;
+};
+
+TEST_F(Queue, BytesReadAcrossTheEndOfTheRingComeInPushOrderAndTheFillCountsAroundIt) {
+    MoveIndicesTo(16000);
+    const auto Bytes = Sequence(394, 1);
+    ASSERT_EQ(RxQueuePush(hQueue, Bytes.data(), 200), 200);
+    ASSERT_EQ(RxQueuePush(hQueue, Bytes.data() + 200, 194), 194);
+    // Write index 10, read index 16000.
+    EXPECT_EQ(RxQueueFill(hQueue), 394);
+    BYTE First[100];
+    ASSERT_EQ(RxQueueRead(hQueue, First, 100), 100);
+    EXPECT_EQ(RxQueueFill(hQueue), 294);
+    auto Rest = ReadAll(hQueue, 13);
+    Rest.insert(Rest.begin(), First, First + 100);
+    EXPECT_EQ(Rest, Bytes);
+    EXPECT_EQ(RxQueueFill(hQueue), 0);
+    EXPECT_EQ(RxQueueDropped(hQueue), 0);
+}
+
+TEST_F(Queue, AFullRingKeepsItsUnreadBytesAndDropsAndCountsTheRestOfTheChunk) {
+    // 16384 unread bytes must not read back as an empty queue.
+    const auto Bytes = Sequence(16390, 3);
+    EXPECT_EQ(RxQueuePush(hQueue, Bytes.data(), 16384), RX_RING_CAPACITY);
+    EXPECT_EQ(RxQueueFill(hQueue), RX_RING_CAPACITY);
+    EXPECT_EQ(RxQueueDropped(hQueue), 1);
+    EXPECT_EQ(RxQueuePush(hQueue, Bytes.data() + 16384, 6), 0);
+    EXPECT_EQ(RxQueueDropped(hQueue), 7);
+
+    BYTE Head[100];
+    ASSERT_EQ(RxQueueRead(hQueue, Head, 100), 100);
+    const auto More = Sequence(300, 9);
+    EXPECT_EQ(RxQueuePush(hQueue, More.data(), 300), 100);
+    EXPECT_EQ(RxQueueDropped(hQueue), 207);
+
+    std::vector<BYTE> Expected(Bytes.begin() + 100, Bytes.begin() + RX_RING_CAPACITY);
+    Expected.insert(Expected.end(), More.begin(), More.begin() + 100);
+    EXPECT_EQ(ReadAll(hQueue), Expected);
+}
+
+TEST_F(Queue, AFullRingAcrossTheEndStillStopsOneShortOfTheReader) {
+    MoveIndicesTo(10000);
+    const auto Bytes = Sequence(20000, 5);
+    EXPECT_EQ(RxQueuePush(hQueue, Bytes.data(), 20000), RX_RING_CAPACITY);
+    EXPECT_EQ(RxQueueFill(hQueue), RX_RING_CAPACITY);
+    EXPECT_EQ(ReadAll(hQueue), std::vector<BYTE>(Bytes.begin(), Bytes.begin() + RX_RING_CAPACITY));
+}
+
+TEST_F(Queue, NullArgumentsAndEmptyRequestsDoNothing) {
+    const BYTE Byte = 1;
+    BYTE Buffer[4];
+    EXPECT_EQ(RxQueuePush(nullptr, &Byte, 1), 0);
+    EXPECT_EQ(RxQueuePush(hQueue, nullptr, 1), 0);
+    EXPECT_EQ(RxQueuePush(hQueue, &Byte, 0), 0);
+    EXPECT_EQ(RxQueueRead(nullptr, Buffer, 4), 0);
+    EXPECT_EQ(RxQueueRead(hQueue, nullptr, 4), 0);
+    EXPECT_EQ(RxQueueRead(hQueue, Buffer, 0), 0);
+    EXPECT_EQ(RxQueueRead(hQueue, Buffer, 4), 0);
+    EXPECT_EQ(RxQueueFill(nullptr), -1);
+    EXPECT_EQ(RxQueueDropped(nullptr), -1);
+    EXPECT_EQ(RxQueueDropped(hQueue), 0);
+    RxQueueFree(nullptr);
+}
+
+TEST_F(Queue, ALockHeldElsewhereForMoreThan200MsGivesUpAndCountsTheChunkAsDropped) {
+    auto* pQueue = static_cast<RxQueue*>(GlobalLock(hQueue));
+    ASSERT_EQ(WaitForSingleObject(pQueue->hLock, 0), WAIT_OBJECT_0);
+    const auto Bytes = Sequence(10);
+    BYTE Buffer[10];
+    const DWORD dwStart = GetTickCount();
+    EXPECT_EQ(RxQueuePush(hQueue, Bytes.data(), 10), 0);
+    EXPECT_GE(GetTickCount() - dwStart, 150u);
+    EXPECT_EQ(RxQueueRead(hQueue, Buffer, 10), 0);
+    EXPECT_EQ(RxQueueFill(hQueue), -1);
+    ReleaseSemaphore(pQueue->hLock, 1, nullptr);
+    GlobalUnlock(hQueue);
+    EXPECT_EQ(RxQueueDropped(hQueue), 10);
+    EXPECT_EQ(RxQueueFill(hQueue), 0);
+}
+
+TEST(QueueLocks, EveryQueueHasItsOwnUnnamedLock) {
+    HRXQUEUE hFirst = RxQueueCreate(), hSecond = RxQueueCreate();
+    auto* pFirst = static_cast<RxQueue*>(GlobalLock(hFirst));
+    ASSERT_EQ(WaitForSingleObject(pFirst->hLock, 0), WAIT_OBJECT_0);
+    // A busy first queue does not hold up the second.
+    const BYTE Byte = 42;
+    EXPECT_EQ(RxQueuePush(hSecond, &Byte, 1), 1);
+    ReleaseSemaphore(pFirst->hLock, 1, nullptr);
+    GlobalUnlock(hFirst);
+    RxQueueFree(hFirst);
+    RxQueueFree(hSecond);
+}
+
+} // namespace

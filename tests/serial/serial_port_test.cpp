@@ -1,0 +1,364 @@
+// The serial port layer against real COM ports: a virtual null-modem pair made by
+// scripts/nullmodem.sh (see CMakeLists.txt), the driver reading one end, a peer writing the other.
+#include "serial/port_reader.h"
+#include "serial/port_table.h"
+#include "serial/serial_port.h"
+#include "tests/serial/rig.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using rig::NotifyWindow;
+using rig::Peer;
+
+namespace {
+
+class SerialRig : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        rig::DrainPair();
+        ASSERT_TRUE(Peer(9600).IsOpen()) << "COM" << rig::PeerPort() << " missing: is the null-modem rig up?";
+    }
+    void TearDown() override { EXPECT_EQ(hPortTable, nullptr) << "a case left a port open"; }
+
+    static PortRecord Record(const SerialPort& Port) {
+        PortRecord Copy{};
+        PortPeek(Port.GetIndex(), &Copy);
+        return Copy;
+    }
+};
+
+TEST_F(SerialRig, OpenCloseAndReopenUseTheRecordOfThePortAndFreeTheTable) {
+    SerialPort Port;
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    EXPECT_TRUE(Port.IsOpen());
+    EXPECT_EQ(Port.GetPortNumber(), rig::DriverPort());
+    EXPECT_EQ(Port.GetIndex(), rig::DriverPort() - 1);
+    PortRecord First = Record(Port);
+    EXPECT_NE(First.hCom, nullptr);
+    EXPECT_NE(First.hReaderThread, nullptr);
+    EXPECT_NE(First.hRxQueue, nullptr);
+    EXPECT_EQ(First.iPortNumber, rig::DriverPort());
+    EXPECT_EQ(First.pOwner, &Port);
+    // Open leaves no target and a read size of 0.
+    EXPECT_EQ(First.hNotifyWindow, nullptr);
+    EXPECT_EQ(First.Timeouts.ReadTotalTimeoutMultiplier, 0u);
+    EXPECT_EQ(iReadSize[Port.GetIndex()], 0);
+
+    Port.Close();
+    EXPECT_FALSE(Port.IsOpen());
+    EXPECT_EQ(Port.GetIndex(), -1);
+    EXPECT_EQ(Port.GetPortNumber(), 0);
+    EXPECT_EQ(hPortTable, nullptr);
+
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    PortRecord Second = Record(Port);
+    EXPECT_EQ(Second.iPendingCount, 0);
+    EXPECT_EQ(Second.bNotifyPosted, 0);
+    EXPECT_EQ(Second.dwLastNotifyTick, 0u);
+    Port.Close();
+}
+
+TEST_F(SerialRig, OpenOfPortZero257OrAMissingPortFailsWithMinusOneAndLeavesNoTable) {
+    SerialPort Port;
+    for (int iBad : {0, 257, 99}) {
+        EXPECT_EQ(Port.Open(iBad), -1) << "COM" << iBad;
+        EXPECT_EQ(Port.GetIndex(), -1);
+        EXPECT_EQ(Port.GetPortNumber(), 0);
+        EXPECT_FALSE(Port.IsOpen());
+        EXPECT_EQ(hPortTable, nullptr);
+    }
+    EXPECT_EQ(Port.SetNotifyWindow(GetDesktopWindow(), 16), 0);
+    EXPECT_EQ(Port.Read(nullptr, 16), 0);
+}
+
+TEST_F(SerialRig, OpenOfAPortAlreadyOpenFailsWithMinusTwoAndLeavesTheFirstWorking) {
+    NotifyWindow Window;
+    SerialPort First, Second;
+    ASSERT_EQ(First.Open(rig::DriverPort()), 1);
+    EXPECT_EQ(Second.Open(rig::DriverPort()), -2);
+    EXPECT_EQ(Second.GetIndex(), -2);
+    EXPECT_EQ(Second.GetPortNumber(), 0);
+    EXPECT_EQ(Second.SetNotifyWindow(Window.Handle(), 16), 0);
+
+    ASSERT_EQ(First.SetNotifyWindow(Window.Handle(), 16), 1);
+    Peer Writer;
+    const auto Bytes = rig::Pattern(40);
+    Writer.Write(Bytes);
+    EXPECT_TRUE(Window.PumpUntil([&] { return Window.Received().size() >= Bytes.size(); }, 3000));
+    EXPECT_EQ(Window.Received(), Bytes);
+    EXPECT_EQ(Window.LastOwner(), &First);
+    First.Close();
+}
+
+// A Linux pty keeps speed and stop bits but forces 8 data bits without parity, so those two are
+// what can be seen from the Linux side.
+TEST_F(SerialRig, LineSettingsReachTheLineAndASetterReopensWithTheNewOnes) {
+    SerialPort Port;
+    Port.SetSpeed(38400);
+    Port.SetStopBits(TWOSTOPBITS);
+    EXPECT_EQ(hPortTable, nullptr) << "setters of a closed port only store";
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    std::string sLine = rig::LinuxLineSettings(rig::DriverPort());
+    ASSERT_FALSE(sLine.empty());
+    EXPECT_NE(sLine.find("speed 38400 baud"), std::string::npos) << sLine;
+    EXPECT_NE(sLine.find(" cstopb"), std::string::npos) << sLine;
+
+    Port.SetStopBits(ONESTOPBIT);
+    Port.SetSpeed(921600);
+    ASSERT_TRUE(Port.IsOpen());
+    sLine = rig::LinuxLineSettings(rig::DriverPort());
+    EXPECT_NE(sLine.find("speed 921600 baud"), std::string::npos) << sLine;
+    EXPECT_NE(sLine.find(" -cstopb"), std::string::npos) << sLine;
+    // Above 100000 bit/s the interval time-out is at least 1 ms once a read size is set.
+    NotifyWindow Window;
+    ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
+    EXPECT_EQ(Record(Port).Timeouts.ReadIntervalTimeout, 1u);
+
+    Port.SetSpeed(9600);
+    sLine = rig::LinuxLineSettings(rig::DriverPort());
+    EXPECT_NE(sLine.find("speed 9600 baud"), std::string::npos) << sLine;
+    Port.Close();
+}
+
+TEST_F(SerialRig, ASpeedOfZeroIsRefusedAndASetterWhoseReopenFailsLeavesThePortClosed) {
+    SerialPort Port;
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    Port.SetSpeed(0);
+    EXPECT_FALSE(Port.IsOpen());
+    EXPECT_LT(Port.GetIndex(), 0);
+    EXPECT_EQ(Port.GetPortNumber(), 0);
+    EXPECT_EQ(hPortTable, nullptr);
+    Port.SetSpeed(9600);
+    EXPECT_EQ(Port.Open(rig::DriverPort()), 1);
+    Port.Close();
+}
+
+TEST_F(SerialRig, BytesWrittenOnThePeerArriveInOrderThroughNotificationsAndRead) {
+    NotifyWindow Window;
+    SerialPort Port;
+    Port.SetSpeed(115200);
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
+    Peer Writer(115200);
+    const auto Bytes = rig::Pattern(6000, 7);
+    std::thread Sender([&] {
+        for (size_t i = 0, iChunk = 1; i < Bytes.size(); i += iChunk, iChunk = iChunk % 300 + 37) {
+            Writer.Write(Bytes.data() + i, std::min(iChunk, Bytes.size() - i));
+            Sleep(2);
+        }
+    });
+    bool bAll = Window.PumpUntil([&] { return Window.Received().size() >= Bytes.size(); }, 10000);
+    Sender.join();
+    ASSERT_TRUE(bAll) << Window.Received().size() << " of " << Bytes.size();
+    EXPECT_EQ(Window.Received(), Bytes);
+    EXPECT_EQ(Window.LastOwner(), &Port);
+    EXPECT_GT(Window.Notifications(), 0);
+    EXPECT_EQ(Record(Port).iPendingCount, 0);
+    EXPECT_EQ(Port.GetDroppedBytes(), 0);
+    Port.Close();
+}
+
+TEST_F(SerialRig, TwoChunks30MsApartGiveOneNotificationUnlessReadBetween) {
+    NotifyWindow Window;
+    SerialPort Port;
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
+    Peer Writer;
+    // Whole reads of 16 bytes make each chunk one delivery.
+    const auto Chunk = rig::Pattern(16);
+
+    Window.SetDraining(false);
+    Writer.Write(Chunk);
+    Sleep(30);
+    Writer.Write(Chunk);
+    Window.Pump(60);
+    EXPECT_EQ(Window.Notifications(), 1);
+    EXPECT_EQ(Record(Port).iPendingCount, 32);
+    BYTE Buffer[64];
+    EXPECT_EQ(Port.Read(Buffer, sizeof Buffer), 32);
+    Window.Pump(200);
+
+    Window.SetDraining(true);
+    const int iBefore = Window.Notifications();
+    const DWORD dwStart = GetTickCount();
+    Writer.Write(Chunk);
+    ASSERT_TRUE(Window.PumpUntil([&] { return Window.Notifications() > iBefore; }, 1000));
+    const DWORD dwElapsed = GetTickCount() - dwStart;
+    if (dwElapsed < 30)
+        Sleep(30 - dwElapsed);
+    Writer.Write(Chunk);
+    Window.Pump(60);
+    EXPECT_EQ(Window.Notifications() - iBefore, 2);
+    EXPECT_EQ(Window.Received().size(), 32u);
+    Port.Close();
+}
+
+TEST_F(SerialRig, ReadsAskForNothingBetweenOpenAndSetNotifyWindow) {
+    NotifyWindow Window;
+    SerialPort Port;
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    // The read under way when Open set the read size to 0 still asks for 16 bytes; let it time out.
+    Window.Pump(400);
+    Peer Writer;
+    const auto Bytes = rig::Pattern(10, 3);
+    Writer.Write(Bytes);
+    Window.Pump(300);
+    BYTE Buffer[16];
+    EXPECT_EQ(Port.Read(Buffer, sizeof Buffer), 0);
+    COMSTAT Status{};
+    DWORD dwErrors = 0;
+    Port.GetStatus(&Status, &dwErrors);
+    EXPECT_EQ(Status.cbInQue, 0u);
+    EXPECT_EQ(Record(Port).iPendingCount, 0);
+    EXPECT_EQ(Window.Notifications(), 0);
+
+    // The bytes waited in the system's buffer and come once a read size is set.
+    ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
+    EXPECT_TRUE(Window.PumpUntil([&] { return Window.Received().size() >= Bytes.size(); }, 2000));
+    EXPECT_EQ(Window.Received(), Bytes);
+    Port.Close();
+}
+
+TEST_F(SerialRig, ASetterReopensWithANewReaderAnEmptyQueueAndNoTarget) {
+    NotifyWindow Window;
+    Window.SetDraining(false);
+    SerialPort Port;
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
+    Peer Writer;
+    Writer.Write(rig::Pattern(20));
+    ASSERT_TRUE(Window.PumpUntil([&] { return Record(Port).iPendingCount == 20; }, 2000));
+    const DWORD dwOldReader = Record(Port).dwReaderThreadId;
+
+    Port.SetSpeed(19200);
+    EXPECT_TRUE(Port.IsOpen());
+    EXPECT_EQ(Port.GetPortNumber(), rig::DriverPort());
+    PortRecord After = Record(Port);
+    EXPECT_NE(After.dwReaderThreadId, dwOldReader);
+    EXPECT_EQ(After.iSpeed, 19200);
+    EXPECT_EQ(After.hNotifyWindow, nullptr);
+    EXPECT_EQ(After.iPendingCount, 0);
+    EXPECT_EQ(iReadSize[Port.GetIndex()], 0);
+    BYTE Buffer[32];
+    EXPECT_EQ(Port.Read(Buffer, sizeof Buffer), 0);
+    Port.Close();
+}
+
+TEST_F(SerialRig, ReadSizeIsBoundedByTheReadersBufferAndNegativeDetachesTheTarget) {
+    NotifyWindow Window;
+    SerialPort Port;
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 1000), 1);
+    EXPECT_EQ(iReadSize[Port.GetIndex()], PORT_READ_BUFFER);
+    EXPECT_EQ(Record(Port).Timeouts.ReadTotalTimeoutMultiplier, static_cast<DWORD>(PORT_READ_BUFFER));
+    // Interval 100000 / 9600 = 10 ms.
+    EXPECT_EQ(Record(Port).Timeouts.ReadIntervalTimeout, 10u);
+
+    ASSERT_EQ(PortSetNotifyWindow(Port.GetIndex(), Window.Handle(), 16), 1);
+    const COMMTIMEOUTS Before = Record(Port).Timeouts;
+    EXPECT_EQ(PortSetReadSize(Port.GetIndex(), -1), 1);
+    PortRecord After = Record(Port);
+    EXPECT_EQ(After.hNotifyWindow, nullptr);
+    EXPECT_EQ(After.pCallback, nullptr);
+    EXPECT_EQ(After.Timeouts.ReadTotalTimeoutMultiplier, Before.ReadTotalTimeoutMultiplier);
+    EXPECT_EQ(iReadSize[Port.GetIndex()], 16);
+
+    // Without a target a chunk is still queued.
+    Peer Writer;
+    Writer.Write(rig::Pattern(12));
+    EXPECT_TRUE(Window.PumpUntil([&] { return Record(Port).iPendingCount == 12; }, 2000));
+    EXPECT_EQ(Window.Notifications(), 0);
+    // A count of 65536 travels as 0; a read of nothing still answers the notification.
+    BYTE Buffer[32];
+    EXPECT_EQ(Port.Read(Buffer, 65536), 0);
+    EXPECT_EQ(Port.Read(Buffer, -5), 0);
+    EXPECT_EQ(Port.Read(Buffer, sizeof Buffer), 12);
+    Port.Close();
+}
+
+TEST_F(SerialRig, AFullQueueKeepsTheOldestBytesAndCountsTheDroppedOnes) {
+    NotifyWindow Window;
+    Window.SetDraining(false);
+    SerialPort Port;
+    Port.SetSpeed(115200);
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
+    Peer Writer(115200);
+    const auto Bytes = rig::Pattern(20000, 11);
+    std::thread Sender([&] { Writer.Write(Bytes); });
+    bool bAll = Window.PumpUntil(
+        [&] { return Record(Port).iPendingCount + Port.GetDroppedBytes() >= static_cast<int>(Bytes.size()); },
+        10000);
+    Sender.join();
+    ASSERT_TRUE(bAll);
+    EXPECT_EQ(Record(Port).iPendingCount, RX_RING_CAPACITY);
+    EXPECT_EQ(Port.GetDroppedBytes(), static_cast<int>(Bytes.size()) - RX_RING_CAPACITY);
+    // With more than 8192 bytes pending every chunk is announced.
+    EXPECT_GT(Window.Notifications(), 1);
+    COMSTAT Status{};
+    DWORD dwErrors = 0;
+    Port.GetStatus(&Status, &dwErrors);
+    EXPECT_EQ(Status.cbInQue, static_cast<DWORD>(RX_RING_CAPACITY));
+
+    std::vector<BYTE> Got(Bytes.size());
+    int iGot = 0;
+    for (int n; (n = Port.Read(Got.data() + iGot, 16)) > 0;)
+        iGot += n;
+    ASSERT_EQ(iGot, RX_RING_CAPACITY);
+    Got.resize(iGot);
+    EXPECT_TRUE(std::equal(Got.begin(), Got.end(), Bytes.begin()));
+    EXPECT_EQ(Record(Port).iPendingCount, 0);
+    Port.Close();
+}
+
+TEST_F(SerialRig, GetStatusNeedsBothOutputsAndLeavesThemAloneWhenClosed) {
+    SerialPort Port;
+    COMSTAT Status{};
+    Status.cbInQue = 77;
+    DWORD dwErrors = 55;
+    Port.GetStatus(&Status, &dwErrors);
+    EXPECT_EQ(Status.cbInQue, 77u);
+    EXPECT_EQ(dwErrors, 55u);
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    Port.GetStatus(&Status, nullptr);
+    EXPECT_EQ(Status.cbInQue, 77u);
+    Port.GetStatus(&Status, &dwErrors);
+    EXPECT_EQ(Status.cbInQue, 0u);
+    Port.Close();
+}
+
+TEST_F(SerialRig, ClosingWhileDataFlowsManyTimesNeitherHangsNorLeavesThreads) {
+    NotifyWindow Window;
+    const int iThreadsBefore = rig::ThreadCount();
+    std::atomic<bool> bFlowing{true};
+    std::thread Flood([&] {
+        Peer Writer(115200);
+        const auto Bytes = rig::Pattern(512, 5);
+        while (bFlowing)
+            if (Writer.Write(Bytes) == 0)
+                Sleep(1);
+    });
+    SerialPort Port;
+    Port.SetSpeed(115200);
+    DWORD dwSlowestClose = 0;
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_EQ(Port.Open(rig::DriverPort()), 1) << "cycle " << i;
+        ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
+        Window.Pump(5 + (i % 4) * 10);
+        const DWORD dwStart = GetTickCount();
+        Port.Close();
+        dwSlowestClose = std::max(dwSlowestClose, GetTickCount() - dwStart);
+        EXPECT_EQ(hPortTable, nullptr);
+    }
+    bFlowing = false;
+    Flood.join();
+    Window.Pump(100);
+    EXPECT_GT(Window.Received().size(), 0u);
+    EXPECT_LT(dwSlowestClose, 1000u);
+    EXPECT_EQ(rig::ThreadCount(), iThreadsBefore);
+}
+
+} // namespace
