@@ -2,7 +2,7 @@
 // WM_COPYDATA ping-pong (a 513-byte record out, a 513-byte reply record back during the request)
 // making the same number of cross-process exchanges.
 #include "infodriver/client.h"
-#include "tests/infodriver/standin_process.h"
+#include "tools/standin/process.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -212,3 +212,14 @@ TEST_F(InProcess, ANotificationDuringARequestIsHandledInsideIt) {
     ASSERT_EQ(ClientEvents.size(), 1u);
     EXPECT_EQ(ClientEvents[0].iValue, 1500);
 }
+
+TEST_F(InProcess, ACopyDataWithoutRecordIsAnsweredAndIgnored) {
+    EXPECT_EQ(SendMessageA(client->hWnd, WM_COPYDATA, 0, 0), 1);
+    // A plain 2728 from this thread may carry its text; a null one is an empty text.
+    SendMessageA(client->hWnd, 2728, 1400, 0);
+    SendMessageA(client->hWnd, 2728, 1401, reinterpret_cast<LPARAM>("plain"));
+    ASSERT_EQ(ClientEvents.size(), 2u);
+    EXPECT_EQ(ClientEvents[0].sText, "");
+    EXPECT_EQ(ClientEvents[1].sText, "plain");
+    EXPECT_TRUE(IsWindow(client->hWnd));
+}

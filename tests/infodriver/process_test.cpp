@@ -1,7 +1,7 @@
 // The client against standin.exe running as its own process, and against a hostile process.
 #include "infodriver/callback.h"
 #include "infodriver/client.h"
-#include "standin_process.h"
+#include "tools/standin/process.h"
 
 #include <gtest/gtest.h>
 

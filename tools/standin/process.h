@@ -1,6 +1,6 @@
 #pragma once
-// standin.exe as a process of its own: commands go to its stdin, its event lines are collected
-// from its stdout by a reader thread. Waiting pumps this thread's messages, because a client on
+// standin.exe as a child process (for tests and benchmarks): commands go to its stdin, its event lines are
+// collected from its stdout by a reader thread. Waiting pumps this thread's messages, because a client on
 // this thread has to answer the stand-in while the test waits for it.
 #include <windows.h>
 
