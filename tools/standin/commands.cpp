@@ -128,6 +128,8 @@ const char* HelpText() {
 
 An infodriver stand-in: a slot store for infodriver <number> (1..999) that speaks the
 infodriver's side of the driver's message protocol from a hidden top-level window.
+  -q   start quiet (no read and write lines; for timing)
+  -h   this text
 
 Commands, one per line on standard input (texts may use \\ \n \r \t \xNN escapes):
   set <slot> <text>       change a slot from outside: store it, send 2728 to every attached client
