@@ -83,14 +83,25 @@ std::string LinuxLineSettings(int iPort) {
 }
 
 void DrainPair() {
-    for (int iPort : {DriverPort(), PeerPort()}) {
-        HANDLE h = OpenPlain(iPort, FILE_ATTRIBUTE_NORMAL);
-        if (h == INVALID_HANDLE_VALUE)
-            continue;
-        Sleep(20);
-        PurgeComm(h, PURGE_RXCLEAR | PURGE_TXCLEAR);
-        CloseHandle(h);
+    HANDLE hPeer = OpenPlain(PeerPort(), FILE_ATTRIBUTE_NORMAL);
+    if (hPeer != INVALID_HANDLE_VALUE) {
+        PurgeComm(hPeer, PURGE_RXCLEAR | PURGE_TXCLEAR);
+        CloseHandle(hPeer);
     }
+    // What socat still holds arrives later: read until the line has been quiet for 100 ms.
+    HANDLE hDriver = OpenPlain(DriverPort(), FILE_ATTRIBUTE_NORMAL);
+    if (hDriver == INVALID_HANDLE_VALUE)
+        return;
+    COMMTIMEOUTS Timeouts{0, 0, 100, 0, 0};
+    SetCommTimeouts(hDriver, &Timeouts);
+    BYTE Buffer[4096];
+    DWORD dwRead = 0;
+    const DWORD dwStart = GetTickCount();
+    while (ReadFile(hDriver, Buffer, sizeof Buffer, &dwRead, nullptr) && dwRead > 0 &&
+           GetTickCount() - dwStart < 3000)
+        ;
+    PurgeComm(hDriver, PURGE_RXCLEAR);
+    CloseHandle(hDriver);
 }
 
 int ThreadCount() {

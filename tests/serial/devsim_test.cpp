@@ -1,0 +1,163 @@
+// The device simulator: message layouts, the scenario format, the bundled show, and a scenario
+// played through the null-modem pair into the driver's SerialPort.
+#include "serial/serial_port.h"
+#include "tests/serial/rig.h"
+#include "tools/devsim/line.h"
+#include "tools/devsim/scenario.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+using namespace devsim;
+
+namespace {
+
+Bytes Parse1(const std::string& sLine, bool bExt = false) {
+    std::vector<Step> Steps;
+    std::string sError;
+    EXPECT_TRUE(ParseScenario(sLine, bExt, Steps, sError)) << sError;
+    return Steps.size() == 1 ? Steps[0].Data : Bytes{};
+}
+
+std::string ParseError(const std::string& sText) {
+    std::vector<Step> Steps;
+    std::string sError;
+    EXPECT_FALSE(ParseScenario(sText, false, Steps, sError));
+    return sError;
+}
+
+TEST(DevsimMessages, LayoutsPutEveryFieldAtItsOffset) {
+    // Block 1: numbers at even offsets, flag k as bit (k-1)%8 of the byte at 3 + 2*((k-1)/8).
+    Bytes b = Parse1("block 1 num=7,0,0,0,0,0,0,0,12 bits=1,3,9");
+    ASSERT_EQ(b.size(), 25u);
+    EXPECT_EQ(b[0], 0x81);
+    EXPECT_EQ(b[1], 0x81);
+    EXPECT_EQ(b[2], 7);
+    EXPECT_EQ(b[18], 12);
+    EXPECT_EQ(b[3], 0x05);
+    EXPECT_EQ(b[5], 0x01);
+    EXPECT_EQ(Parse1("block 4 num=0,0,0,0,0,0,0,0,0,0,0,0,0,9 bits=104", true).size(), 29u);
+    EXPECT_EQ(Parse1("ext on\nblock 2 bits=104")[27], 0x80);
+
+    Bytes g = Parse1("group 2 num=1,2,3,4,5,6,40 bits=4,49,52");
+    ASSERT_EQ(g.size(), 23u);
+    EXPECT_EQ(g[0], 0x92);
+    EXPECT_EQ(g[3], 1);
+    EXPECT_EQ(g[13], 6);
+    EXPECT_EQ(g[15], 40);
+    EXPECT_EQ(g[2], 0x08);
+    EXPECT_EQ(g[14], 0x09);
+
+    Bytes o = Parse1("output 3 num=93,2,3,4,5,6,7,8 on=1,4");
+    ASSERT_EQ(o.size(), 12u);
+    EXPECT_EQ(o[0], 0xB3);
+    EXPECT_EQ(o[2], 93);
+    EXPECT_EQ(o[3], 0);
+    EXPECT_EQ(o[4], 2);
+    EXPECT_EQ(o[5], 0x09);
+    EXPECT_EQ(o[6], 3);
+    EXPECT_EQ(o[7], 4);
+    EXPECT_EQ(o[11], 8);
+
+    EXPECT_EQ(Parse1("short num=1,2 bits=7"), (Bytes{0xA1, 0xA1, 1, 2, 0x40}));
+    EXPECT_EQ(Parse1("short", true).size(), 21u);
+
+    Bytes t = Parse1("text 5 \"CAM 1\"");
+    ASSERT_EQ(t.size(), 21u);
+    EXPECT_EQ(t[2], 5);
+    EXPECT_EQ(std::string(t.begin() + 3, t.begin() + 8), "CAM 1");
+    EXPECT_EQ(t[8], 0);
+    EXPECT_EQ(Parse1("marker"), (Bytes{0xD1, 0xD1}));
+    EXPECT_EQ(Parse1("tally"), (Bytes{0xD2, 0xD2}));
+    EXPECT_EQ(Parse1("raw 81 ff 0"), (Bytes{0x81, 0xFF, 0x00}));
+}
+
+TEST(DevsimScenario, RepeatsExpandAndMistakesNameTheirLine) {
+    std::vector<Step> Steps;
+    std::string sError;
+    ASSERT_TRUE(
+        ParseScenario("# show\nrepeat 2\n  marker\n  repeat 3\n    tally\n  end\nend\nwait 50\nat 900\n"
+                      "say hello world",
+                      false, Steps, sError))
+        << sError;
+    ASSERT_EQ(Steps.size(), 2u * 4 + 3);
+    EXPECT_EQ(Steps[0].Data, MarkerMessage());
+    EXPECT_EQ(Steps[1].Data, TallyTrigger());
+    EXPECT_EQ(Steps[8].Kind, StepKind::Wait);
+    EXPECT_EQ(Steps[8].iMs, 50);
+    EXPECT_EQ(Steps[9].Kind, StepKind::At);
+    EXPECT_EQ(Steps[10].sNote, "hello world");
+
+    EXPECT_EQ(ParseError("marker\nblock 5"), "line 2: block message 1 to 4");
+    EXPECT_EQ(ParseError("output 1 num=256"), "line 1: number 256 is not a byte");
+    EXPECT_EQ(ParseError("\n\nrepeat 2\ntally"), "line 4: 'repeat' without 'end'");
+    EXPECT_EQ(ParseError("end"), "line 1: 'end' without 'repeat'");
+    EXPECT_EQ(ParseError("text 1 \"EIGHTEEN CHARS !!!\""), "line 1: a text holds at most 17 characters");
+    EXPECT_EQ(ParseError("group 1 bits=53"), "line 1: flag 53 outside 1..52");
+    EXPECT_EQ(ParseError("raw 1ff"), "line 1: raw takes hex bytes, not '1ff'");
+    EXPECT_EQ(ParseError("jump"), "line 1: unknown step 'jump'");
+}
+
+std::string BundledShow() {
+    std::ifstream In(DEVSIM_SHOW);
+    std::stringstream Text;
+    Text << In.rdbuf();
+    return Text.str();
+}
+
+TEST(DevsimScenario, TheBundledShowHasTalliesTextsAMarkerReentriesAndALinkFailingPause) {
+    std::vector<Step> Steps;
+    std::string sError;
+    ASSERT_TRUE(ParseScenario(BundledShow(), false, Steps, sError)) << sError;
+    int iTallies = 0, iTexts = 0, iMarkers = 0;
+    bool bReentryRoot = false, bLongPause = false;
+    for (const Step& s : Steps) {
+        if (s.Kind == StepKind::Wait && s.iMs > 5000)
+            bLongPause = true;
+        if (s.Kind != StepKind::Send)
+            continue;
+        iTallies += s.Data[0] == 0xD2;
+        iTexts += s.Data[0] == 0xC1;
+        iMarkers += s.Data[0] == 0xD1;
+        if (s.Data[0] == 0xB1 && (s.Data[2] == 93 || s.Data[2] == 89) && (s.Data[5] & 1))
+            bReentryRoot = true;
+    }
+    EXPECT_GE(iTallies, 8);
+    EXPECT_GE(iTexts, 8);
+    EXPECT_GE(iMarkers, 1);
+    EXPECT_TRUE(bReentryRoot);
+    EXPECT_TRUE(bLongPause);
+}
+
+TEST(DevsimLine, AScenarioPlayedIntoThePeerArrivesWholeThroughTheDriversPort) {
+    std::vector<Step> Steps;
+    std::string sError;
+    ASSERT_TRUE(ParseScenario(BundledShow(), false, Steps, sError)) << sError;
+    rig::DrainPair();
+    rig::NotifyWindow Window;
+    SerialPort Port;
+    Port.SetSpeed(115200);
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
+    Window.Pump(300);
+    Line Simulator;
+    LineSettings Settings;
+    Settings.iPort = rig::PeerPort();
+    Settings.iSpeed = 115200;
+    ASSERT_TRUE(Simulator.Open(Settings, sError)) << sError;
+    Bytes Expected;
+    for (const Step& s : Steps)
+        if (s.Kind == StepKind::Send) {
+            ASSERT_TRUE(Simulator.Send(s.Data));
+            Expected.insert(Expected.end(), s.Data.begin(), s.Data.end());
+        }
+    // Paced: 488 bytes at 115200 bit/s take about 42 ms on the line.
+    EXPECT_GT(Simulator.Elapsed(), 30.0);
+    EXPECT_TRUE(Window.PumpUntil([&] { return Window.Received().size() >= Expected.size(); }, 3000));
+    EXPECT_EQ(Window.Received(), Expected);
+    Port.Close();
+}
+
+} // namespace
