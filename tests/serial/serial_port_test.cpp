@@ -330,6 +330,70 @@ TEST_F(SerialRig, GetStatusNeedsBothOutputsAndLeavesThemAloneWhenClosed) {
     Port.Close();
 }
 
+std::atomic<int> iCallbacks{0};
+std::atomic<DWORD> dwCallbackThread{0};
+SerialPort* volatile pCallbackOwner = nullptr;
+
+void CountCallback(SerialPort* pOwner) {
+    pCallbackOwner = pOwner;
+    dwCallbackThread = GetCurrentThreadId();
+    ++iCallbacks;
+}
+
+TEST_F(SerialRig, ACallbackTargetIsCalledOnTheReaderThreadWithTheOwner) {
+    NotifyWindow Window;
+    SerialPort Port;
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    ASSERT_EQ(PortSetCallback(Port.GetIndex(), CountCallback, 16), 1);
+    const PortRecord Attached = Record(Port);
+    EXPECT_EQ(Attached.hNotifyWindow, nullptr);
+    Peer Writer;
+    Writer.Write(rig::Pattern(8));
+    ASSERT_TRUE(Window.PumpUntil([&] { return iCallbacks > 0; }, 2000));
+    EXPECT_EQ(pCallbackOwner, &Port);
+    EXPECT_EQ(dwCallbackThread, Record(Port).dwReaderThreadId);
+    EXPECT_EQ(Window.Notifications(), 0);
+    BYTE Buffer[16];
+    EXPECT_EQ(Port.Read(Buffer, sizeof Buffer), 8);
+    Port.Close();
+}
+
+double ThreadCpuSeconds(HANDLE hThread) {
+    FILETIME Created, Exited, Kernel, User;
+    GetThreadTimes(hThread, &Created, &Exited, &Kernel, &User);
+    auto Ticks = [](FILETIME f) {
+        return (static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime;
+    };
+    return static_cast<double>(Ticks(Kernel) + Ticks(User)) / 1e7;
+}
+
+TEST_F(SerialRig, AReaderWhoseReadsFailAtOnceBacksOffInsteadOfSpinning) {
+    SerialPort Port;
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    NotifyWindow Window;
+    ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
+    Window.Pump(300);
+    // As if the adapter were pulled out: from now on every read fails at once.
+    const PortRecord Before = Record(Port);
+    CancelIoEx(Before.hCom, nullptr);
+    HANDLE hDuplicate = nullptr;
+    DuplicateHandle(GetCurrentProcess(), Before.hCom, GetCurrentProcess(), &hDuplicate, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS);
+    CloseHandle(Before.hCom);
+    const double dCpuBefore = ThreadCpuSeconds(Before.hReaderThread);
+    Window.Pump(1000);
+    const double dCpu = ThreadCpuSeconds(Before.hReaderThread) - dCpuBefore;
+    EXPECT_LT(dCpu, 0.1) << "reader CPU seconds in one second of failing reads";
+    // The record's handle value is closed already; give the close a live handle of the same port.
+    {
+        PortTablePin Pin;
+        Pin.Records()[Port.GetIndex()].hCom = hDuplicate;
+    }
+    const DWORD dwStart = GetTickCount();
+    Port.Close();
+    EXPECT_LT(GetTickCount() - dwStart, 1000u);
+}
+
 TEST_F(SerialRig, ClosingWhileDataFlowsManyTimesNeitherHangsNorLeavesThreads) {
     NotifyWindow Window;
     const int iThreadsBefore = rig::ThreadCount();
