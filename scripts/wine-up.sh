@@ -4,5 +4,5 @@
 # they would inherit ctest's pipes and keep the test "running" until ctest's time-out.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
-wineserver -p
+wineserver -p </dev/null >/dev/null 2>&1
 wine cmd /c exit </dev/null >/dev/null 2>&1

@@ -9,7 +9,7 @@
 #include "infodriver/client.h"
 #include "protocol/assembly.h"
 #include "protocol/settings.h"
-#include "serial/serial_port.h"
+#include "serial/device_port.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,7 +22,6 @@ constexpr UINT TICK_MS = 1000;
 constexpr int READ_SIZE = 16;
 constexpr int CONNECT_ATTEMPTS = 50; // 5 s for an infodriver that is still starting
 
-SerialPort DevicePort;
 int iSecondsLeft = -1; // -1: until the infodriver goes or the window is closed
 int iLastRxCount = 0;
 int iLastTx = 0;
