@@ -32,7 +32,9 @@ void AddListLine(const char* pszText) {
 
 } // namespace
 
-int DebugLineCount() { return iCount; }
+int DebugLineCount() {
+    return iCount;
+}
 
 const char* DebugLineAt(int iLine) {
     if (iLine < 0 || iLine >= iCount)

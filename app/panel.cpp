@@ -23,4 +23,6 @@ const char* GetPanelText(int iControl) {
     return PanelTexts[iControl - PANEL_FIRST_CONTROL].data();
 }
 
-void ClearPanelTexts() { PanelTexts = {}; }
+void ClearPanelTexts() {
+    PanelTexts = {};
+}

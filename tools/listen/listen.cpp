@@ -82,7 +82,8 @@ HWND CreateListenWindow() {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: listen.exe <infodriver number> <COM port> [speed] [--extensions] [--seconds N]\n");
+    std::fprintf(stderr,
+                 "usage: listen.exe <infodriver number> <COM port> [speed] [--extensions] [--seconds N]\n");
     return 2;
 }
 

@@ -10,10 +10,18 @@ namespace {
 std::deque<unsigned char> PortQueue;
 }
 
-void QueueBytes(const unsigned char* pBytes, std::size_t nBytes) { PortQueue.insert(PortQueue.end(), pBytes, pBytes + nBytes); }
-void QueueBytes(const std::vector<unsigned char>& bytes) { QueueBytes(bytes.data(), bytes.size()); }
-std::size_t QueuedBytes() { return PortQueue.size(); }
-void ClearPort() { PortQueue.clear(); }
+void QueueBytes(const unsigned char* pBytes, std::size_t nBytes) {
+    PortQueue.insert(PortQueue.end(), pBytes, pBytes + nBytes);
+}
+void QueueBytes(const std::vector<unsigned char>& bytes) {
+    QueueBytes(bytes.data(), bytes.size());
+}
+std::size_t QueuedBytes() {
+    return PortQueue.size();
+}
+void ClearPort() {
+    PortQueue.clear();
+}
 
 } // namespace memhost
 

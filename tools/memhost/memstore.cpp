@@ -15,22 +15,35 @@ long long llWrites = 0;
 bool bRecording = true;
 const std::string sNone;
 
-bool ValidSlot(int iSlot) { return iSlot > 0 && iSlot < SLOT_COUNT; }
+bool ValidSlot(int iSlot) {
+    return iSlot > 0 && iSlot < SLOT_COUNT;
+}
 } // namespace
 
-const std::string& SlotText(int iSlot) { return ValidSlot(iSlot) ? Slots[iSlot] : sNone; }
+const std::string& SlotText(int iSlot) {
+    return ValidSlot(iSlot) ? Slots[iSlot] : sNone;
+}
 
 void SetSlotText(int iSlot, const std::string& sText) {
     if (ValidSlot(iSlot))
         Slots[iSlot] = sText;
 }
 
-long long ReadCount() { return llReads; }
-long long WriteCount() { return llWrites; }
-const std::vector<SlotWrite>& Writes() { return WriteLog; }
-void SetRecording(bool bOn) { bRecording = bOn; }
-const std::vector<int>& DriverStates() { return States; }
-
+long long ReadCount() {
+    return llReads;
+}
+long long WriteCount() {
+    return llWrites;
+}
+const std::vector<SlotWrite>& Writes() {
+    return WriteLog;
+}
+void SetRecording(bool bOn) {
+    bRecording = bOn;
+}
+const std::vector<int>& DriverStates() {
+    return States;
+}
 
 void Reset() {
     for (auto& s : Slots)
@@ -63,4 +76,6 @@ bool PublishSlot(int iSlot, const char* pszText) {
     return true;
 }
 
-void ReportDriverState(int iValue) { States.push_back(iValue); }
+void ReportDriverState(int iValue) {
+    States.push_back(iValue);
+}
