@@ -9,6 +9,7 @@
 #include "infodriver/client.h"
 #include "protocol/assembly.h"
 #include "protocol/settings.h"
+#include "resources/resource.h"
 #include "serial/device_port.h"
 
 #include <cstdio>
@@ -71,14 +72,23 @@ LRESULT CALLBACK ListenWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARA
     }
 }
 
-HWND CreateListenWindow() {
+// The driver's own title, from its string table: "Dravik_001 - loading - V1.3.0".
+void FormatTitle(int iNumber, char (&szTitle)[100]) {
+    HINSTANCE hInst = GetModuleHandleA(nullptr);
+    char szFormat[100] = "", szVersion[100] = "";
+    LoadStringA(hInst, IDS_TITLE_FORMAT, szFormat, sizeof szFormat);
+    LoadStringA(hInst, IDS_VERSION, szVersion, sizeof szVersion);
+    std::snprintf(szTitle, sizeof szTitle, szFormat, iNumber, "loading", szVersion);
+}
+
+HWND CreateListenWindow(const char* pszTitle) {
     WNDCLASSA wc{};
     wc.lpfnWndProc = ListenWindowProc;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "DravikListen";
     if (RegisterClassA(&wc) == 0)
         return nullptr;
-    return CreateWindowA("DravikListen", "listen", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+    return CreateWindowA("DravikListen", pszTitle, 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
 }
 
 int Usage() {
@@ -119,7 +129,9 @@ int main(int argc, char** argv) {
     }
     Infodriver.SetCounters(&iInfodriverTx, &iInfodriverRx);
 
-    hMainWnd = CreateListenWindow();
+    char szTitle[100];
+    FormatTitle(iNumber, szTitle);
+    hMainWnd = CreateListenWindow(szTitle);
     if (hMainWnd == nullptr)
         return 1;
     DevicePort.SetSpeed(iSpeed);
@@ -130,7 +142,7 @@ int main(int argc, char** argv) {
     }
     DevicePort.SetNotifyWindow(hMainWnd, READ_SIZE);
     SetTimer(hMainWnd, TICK_TIMER, TICK_MS, nullptr);
-    std::printf("listen: COM%d at %d bit/s into infodriver %d\n", iPort, iSpeed, iNumber);
+    std::printf("listen: COM%d at %d bit/s into infodriver %d (%s)\n", iPort, iSpeed, iNumber, szTitle);
     std::fflush(stdout);
 
     MSG msg;
