@@ -3,71 +3,20 @@
 //
 //   replay [stream.hex] [chunk bytes]
 //
-// The stream file holds hex byte pairs; '#' starts a comment. Without a file, show.hex beside the
-// program is used. Each chunk (default 16 bytes, the reader's read size) is one receive
-// notification.
+// The stream file holds hex byte pairs ('#' starts a comment) or raw bytes. Without a file, show.hex beside
+// the program is used. Each chunk (default 16 bytes, the reader's read size) is one receive notification.
 #include "app/diagnostics.h"
 #include "protocol/assembly.h"
 #include "protocol/tally.h"
 #include "tools/memhost/memhost.h"
+#include "tools/memhost/streamfile.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace {
-
-int HexValue(int c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = std::tolower(c);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-// 0 and the bytes, or 1 with a message on stderr.
-int ReadStream(const std::string& sPath, std::vector<unsigned char>& bytes) {
-    std::FILE* pFile = std::fopen(sPath.c_str(), "rb");
-    if (pFile == nullptr) {
-        std::fprintf(stderr, "replay: cannot open %s\n", sPath.c_str());
-        return 1;
-    }
-    int iLine = 1, iHigh = -1, c;
-    bool bComment = false;
-    while ((c = std::fgetc(pFile)) != EOF) {
-        if (c == '\n') {
-            ++iLine;
-            bComment = false;
-        }
-        if (bComment || c == '\r' || std::isspace(c)) {
-            if (iHigh >= 0 && !bComment) {
-                std::fprintf(stderr, "replay: %s:%d: odd number of hex digits\n", sPath.c_str(), iLine);
-                std::fclose(pFile);
-                return 1;
-            }
-            continue;
-        }
-        if (c == '#') {
-            bComment = true;
-            continue;
-        }
-        int v = HexValue(c);
-        if (v < 0) {
-            std::fprintf(stderr, "replay: %s:%d: not a hex digit: '%c'\n", sPath.c_str(), iLine, c);
-            std::fclose(pFile);
-            return 1;
-        }
-        if (iHigh < 0) {
-            iHigh = v;
-        } else {
-            bytes.push_back(static_cast<unsigned char>(iHigh * 16 + v));
-            iHigh = -1;
-        }
-    }
-    std::fclose(pFile);
-    return 0;
-}
 
 std::string Beside(const char* pszProgram, const char* pszFile) {
     std::string sPath = pszProgram;
@@ -122,8 +71,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::vector<unsigned char> stream;
-    if (ReadStream(sPath, stream) != 0)
+    std::string sError;
+    if (LoadStreamFile(sPath, stream, sError) != 0) {
+        std::fprintf(stderr, "replay: %s\n", sError.c_str());
         return 1;
+    }
 
     iDebugMode = 1;
     iLogMode = 0;
