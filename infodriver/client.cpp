@@ -30,11 +30,12 @@ InfodriverClient::InfodriverClient(int iHeaderVersion) {
 }
 
 InfodriverClient::~InfodriverClient() {
-    delete[] pszText;
-    pszText = nullptr;
+    // The window first: while its detach waits, the infodriver may still send a 2730 text.
     if (hWnd != nullptr)
         DestroyWindow(hWnd);
     hWnd = nullptr;
+    delete[] pszText;
+    pszText = nullptr;
 }
 
 void InfodriverClient::SetCallback(InfodriverEventCallback pfn) {

@@ -223,3 +223,34 @@ TEST_F(InProcess, ACopyDataWithoutRecordIsAnsweredAndIgnored) {
     EXPECT_EQ(ClientEvents[1].sText, "plain");
     EXPECT_TRUE(IsWindow(client->hWnd));
 }
+
+namespace {
+HWND hDetachingClient = nullptr;
+LRESULT iDetachTextAnswer = -1;
+// An infodriver that answers the detach with a last text for the client.
+LRESULT CALLBACK TalkativeInfodriverProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam) {
+    if (iMessage == INFO_DETACH && hDetachingClient != nullptr) {
+        iDetachTextAnswer = standin::SendTextRecord(hWnd, hDetachingClient, INFO_TEXT, 0, "late");
+        return 0;
+    }
+    return DefWindowProcA(hWnd, iMessage, wParam, lParam);
+}
+} // namespace
+
+TEST_F(InProcess, ATextArrivingWhileTheClientDetachesIsHandled) {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = TalkativeInfodriverProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "TalkativeInfodriver";
+    RegisterClassA(&wc);
+    HWND hTalkative =
+        CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(hTalkative, nullptr);
+    client->hInfodriver = hTalkative;
+    hDetachingClient = client->hWnd;
+
+    client.reset(); // the text must not land in a freed buffer
+    EXPECT_EQ(iDetachTextAnswer, 1);
+    hDetachingClient = nullptr;
+    DestroyWindow(hTalkative);
+}
