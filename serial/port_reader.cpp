@@ -111,9 +111,12 @@ int PortRead(int iIndex, BYTE* pBuffer, int iCount) {
     PortRecord& Record = Pin.Records()[iIndex];
     // The count travels as an unsigned 16-bit number; a negative count asks for nothing.
     const int iAsked = iCount < 0 ? 0 : (iCount & 0xFFFF);
+    // Cleared before the queue is read: a chunk the reader queues after this read has looked
+    // then finds the flag clear and is announced. Cleared after, such a chunk could be neither
+    // read nor announced, and wait in the queue until some later chunk came.
+    InterlockedExchange(&Record.bNotifyPosted, 0);
     const int n = RxQueueRead(Record.hRxQueue, pBuffer, iAsked);
     InterlockedExchangeAdd(&Record.iPendingCount, -n);
-    InterlockedExchange(&Record.bNotifyPosted, 0);
     return n;
 }
 
