@@ -89,6 +89,8 @@ TEST(DevsimScenario, RepeatsExpandAndMistakesNameTheirLine) {
     EXPECT_EQ(Steps[8].iMs, 50);
     EXPECT_EQ(Steps[9].Kind, StepKind::At);
     EXPECT_EQ(Steps[10].sNote, "hello world");
+    // Numbers are decimal or 0x hex; a leading zero does not make them octal.
+    EXPECT_EQ(Parse1("output 1 num=010,0x10"), OutputMessage(1, {{10, 16}, {}}, sError));
 
     EXPECT_EQ(ParseError("marker\nblock 5"), "line 2: block message 1 to 4");
     EXPECT_EQ(ParseError("output 1 num=256"), "line 1: number 256 is not a byte");

@@ -37,8 +37,10 @@ struct Line {
 bool ParseInt(const std::string& s, long long& iValue) {
     if (s.empty())
         return false;
+    // Base 10 unless "0x": a leading zero, as in "wait 0500", is not octal here.
+    const bool bHex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
     char* pEnd = nullptr;
-    iValue = std::strtoll(s.c_str(), &pEnd, 0);
+    iValue = std::strtoll(s.c_str(), &pEnd, bHex ? 16 : 10);
     return *pEnd == '\0';
 }
 
