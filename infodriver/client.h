@@ -44,9 +44,6 @@ enum : int {
     IDSTAT_ID_IN_USE = 2190,
 };
 
-// Messages below this are the system's; a record naming one is never dispatched.
-constexpr UINT FIRST_INFODRIVER_MESSAGE = WM_USER;
-
 constexpr int SLOT_TEXT_CHARS = 512;                // longest slot text
 constexpr DWORD TEXT_PAYLOAD = SLOT_TEXT_CHARS + 1; // cbData of a text record
 constexpr DWORD NUMBER_PAYLOAD = 16;                // cbData of a numeric record
@@ -137,10 +134,8 @@ LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARA
 // The driver's one client, constructed before the entry point.
 extern InfodriverClient Infodriver;
 
-// A window handle from the low 16 bits a plain message carries (user handles are 16-bit significant).
-inline HWND HandleFromWord(WPARAM wParam) {
-    return reinterpret_cast<HWND>(static_cast<UINT_PTR>(wParam & 0xFFFFu));
-}
+// A plain message carries only the low 16 bits of a window handle (user handles are 16-bit
+// significant).
 inline WPARAM WordFromHandle(HWND hWnd) {
     return reinterpret_cast<UINT_PTR>(hWnd) & 0xFFFFu;
 }

@@ -34,7 +34,8 @@ void CopyPayload(const COPYDATASTRUCT& record, Payload& payload) {
     payload.bText = record.cbData == TEXT_PAYLOAD;
     DWORD cbAvailable = record.lpData != nullptr ? record.cbData : 0;
     if (payload.bText) {
-        std::memcpy(payload.szData, record.lpData, cbAvailable);
+        if (cbAvailable > 0)
+            std::memcpy(payload.szData, record.lpData, cbAvailable);
         if (std::memchr(payload.szData, 0, TEXT_PAYLOAD) == nullptr)
             payload.szData[SLOT_TEXT_CHARS] = 0;
     } else {

@@ -165,6 +165,10 @@ LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARA
             return DefWindowProcA(hWnd, iMessage, wParam, lParam);
         case WM_COPYDATA:
             return pClient->ReceiveRecord(hWnd, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        case WM_CLOSE:
+            // The window goes only with its client: closed from outside it would vanish without
+            // telling the infodriver, and the link would stop without a word.
+            return 0;
         default:
             break;
     }

@@ -67,6 +67,8 @@ int main(int argc, char** argv) {
     Send(WM_CREATE, 0, 0);
     Send(WM_DESTROY, 0, 0);
     Send(WM_NCDESTROY, 0, 0);
+    Send(WM_CLOSE, 0, 0);
+    Send(WM_SYSCOMMAND, SC_CLOSE, 0);
     Send(2724, 0x42, 0x8000 | 41);
     Send(2031, 0x42, 0);
     return iFailures;
