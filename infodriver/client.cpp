@@ -104,7 +104,10 @@ bool InfodriverClient::UpdateSlot(int iIndex, const char* pszFormat, ...) {
 
     char szHeld[TEXT_PAYLOAD] = {};
     SendRecord(hWnd, hInfodriver, INFO_READ, WireIndex(iIndex), szHeld, READ_REPLY_CHARS);
-    if (std::strcmp(szNew, szHeld) == 0)
+    // A read that came back full may have been cut: the slot may hold more than was seen, so a
+    // text equal to what was seen is no proof that the slot already holds it.
+    bool bCut = std::strlen(szHeld) >= static_cast<std::size_t>(READ_REPLY_CHARS);
+    if (!bCut && std::strcmp(szNew, szHeld) == 0)
         return false;
     SendWrite(iIndex, szNew);
     return true;

@@ -96,9 +96,11 @@ TEST_F(InProcess, ReadsStopAt256CharactersSoLongTextsAreAlwaysWritten) {
     EXPECT_TRUE(client->UpdateSlot(40, "%s", sLong.c_str()));
     EXPECT_EQ(client->iWriteCount, 2);
 
+    // A slot holding more than the read shows is not taken to hold its first 256 characters.
     std::string s256(256, 'k');
-    standin::PresetSlot(41, s256.c_str());
-    EXPECT_FALSE(client->UpdateSlot(41, "%s", s256.c_str()));
+    standin::PresetSlot(41, (s256 + "tail").c_str());
+    EXPECT_TRUE(client->UpdateSlot(41, "%s", s256.c_str()));
+    EXPECT_EQ(standin::SlotText(41), s256);
 }
 
 TEST_F(InProcess, TextsLongerThan512AreCutToFit) {
