@@ -6,7 +6,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
 PACKAGES=(
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-    wine64 wine socat xvfb x11-apps imagemagick cmake ninja-build googletest libgtest-dev g++ procps
+    wine64 wine socat xvfb cmake ninja-build googletest g++
 )
 
 install_missing() {
