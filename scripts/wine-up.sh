@@ -4,5 +4,6 @@
 # they would inherit ctest's pipes and keep the test "running" until ctest's time-out.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
-wineserver -p </dev/null >/dev/null 2>&1
+# A server already running for this prefix (an earlier run that was cut short) serves as well.
+wineserver -p </dev/null >/dev/null 2>&1 || true
 wine cmd /c exit </dev/null >/dev/null 2>&1
