@@ -15,7 +15,8 @@
 namespace {
 
 constexpr int CONNECT_ATTEMPTS = 50;   // 5 s for an infodriver that is still starting
-constexpr std::size_t FEED_CHUNK = 64; // bytes per receive notification, as a port delivers them
+// One notification per read of the port reader, as replay feeds it, so that the two publish alike.
+constexpr std::size_t FEED_CHUNK = RECEIVE_CHUNK;
 
 // Notifications from the infodriver arrive as sent messages; they are handled here between chunks.
 void PumpMessages() {
