@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int CONNECT_ATTEMPTS = 50;   // 5 s for an infodriver that is still starting
+constexpr int CONNECT_ATTEMPTS = 50; // 5 s for an infodriver that is still starting
 // One notification per read of the port reader, as replay feeds it, so that the two publish alike.
 constexpr std::size_t FEED_CHUNK = RECEIVE_CHUNK;
 
