@@ -97,6 +97,8 @@ TEST_F(CrossProcess, ANotificationDuringARequestIsHandledInsideIt) {
     standin.WaitFor("slot 1500", 2000);
 
     EXPECT_TRUE(client->UpdateSlot(600, "a"));
+    // The stand-in's lines travel through a pipe: wait for the last one before looking at the order.
+    ASSERT_NE(standin.WaitFor("write 600 2726 ", 3000), "");
     // The write-back of 1500 was made inside the read of 600, before its reply and the write.
     int iRead = LineIndex("read 600 ");
     int iBack = LineIndex("write 1500 2726 ");
