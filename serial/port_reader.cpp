@@ -4,10 +4,6 @@
 
 namespace {
 
-bool ValidIndex(int iIndex) {
-    return iIndex >= 0 && iIndex < PORT_COUNT;
-}
-
 int CurrentReadSize(int iIndex) {
     LONG iSize = iReadSize[iIndex];
     return iSize < 0 ? 0 : (iSize > PORT_READ_BUFFER ? PORT_READ_BUFFER : iSize);
@@ -80,9 +76,10 @@ DWORD WINAPI PortReader(LPVOID pStartArea) {
 
 void PortDeliver(int iIndex, const BYTE* pBytes, int iLength) {
     PortTablePin Pin;
-    if (!Pin.Records() || !ValidIndex(iIndex))
+    PortRecord* pRecord = Pin.Record(iIndex);
+    if (!pRecord)
         return;
-    PortRecord& Record = Pin.Records()[iIndex];
+    PortRecord& Record = *pRecord;
     const DWORD dwNow = GetTickCount();
     // Only what the queue really took is pending; the rest is counted as dropped by the queue.
     const LONG iStored = RxQueuePush(Record.hRxQueue, pBytes, iLength);
@@ -103,12 +100,11 @@ void PortDeliver(int iIndex, const BYTE* pBytes, int iLength) {
 }
 
 int PortRead(int iIndex, BYTE* pBuffer, int iCount) {
-    if (!ValidIndex(iIndex) || !hPortTable)
-        return 0;
     PortTablePin Pin;
-    if (!Pin.Records())
+    PortRecord* pRecord = Pin.Record(iIndex);
+    if (!pRecord)
         return 0;
-    PortRecord& Record = Pin.Records()[iIndex];
+    PortRecord& Record = *pRecord;
     // The count travels as an unsigned 16-bit number; a negative count asks for nothing.
     const int iAsked = iCount < 0 ? 0 : (iCount & 0xFFFF);
     // Cleared before the queue is read: a chunk the reader queues after this read has looked
@@ -121,20 +117,20 @@ int PortRead(int iIndex, BYTE* pBuffer, int iCount) {
 }
 
 void PortGetStatus(int iIndex, COMSTAT* pStatus, DWORD* pdwErrors) {
-    if (!ValidIndex(iIndex) || !hPortTable || !pStatus || !pdwErrors)
+    if (!pStatus || !pdwErrors)
         return;
     PortTablePin Pin;
-    if (!Pin.Records())
+    const PortRecord* pRecord = Pin.Record(iIndex);
+    if (!pRecord)
         return;
-    const PortRecord& Record = Pin.Records()[iIndex];
+    const PortRecord& Record = *pRecord;
     const int iFill = RxQueueFill(Record.hRxQueue);
     ClearCommError(Record.hCom, pdwErrors, pStatus);
     pStatus->cbInQue = static_cast<DWORD>(iFill);
 }
 
 int PortDroppedBytes(int iIndex) {
-    if (!ValidIndex(iIndex) || !hPortTable)
-        return -1;
     PortTablePin Pin;
-    return Pin.Records() ? RxQueueDropped(Pin.Records()[iIndex].hRxQueue) : -1;
+    const PortRecord* pRecord = Pin.Record(iIndex);
+    return pRecord ? RxQueueDropped(pRecord->hRxQueue) : -1;
 }

@@ -18,10 +18,6 @@ constexpr DWORD CLOSE_CANCEL_LIMIT_MS = 2000;
 constexpr DWORD CLOSE_LAST_WAIT_MS = 1000;
 constexpr DWORD WRITE_TIMEOUT_MS = 1000;
 
-bool ValidIndex(int iIndex) {
-    return iIndex >= 0 && iIndex < PORT_COUNT;
-}
-
 void CloseIfOpen(HANDLE& h) {
     if (h) {
         CloseHandle(h);
@@ -189,12 +185,11 @@ void PortClose(int iIndex) {
     if (!hPortTable)
         return;
     if (iIndex != -1) {
-        if (!ValidIndex(iIndex))
-            return;
         PortTablePin Pin;
-        if (!Pin.Records())
+        PortRecord* pRecord = Pin.Record(iIndex);
+        if (!pRecord)
             return;
-        PortRecord& Record = Pin.Records()[iIndex];
+        PortRecord& Record = *pRecord;
         if (Record.hCom) {
             PurgeComm(Record.hCom, PURGE_RXCLEAR);
             ReleaseRecord(Record, iIndex);
@@ -204,12 +199,11 @@ void PortClose(int iIndex) {
 }
 
 int PortSetReadSize(int iIndex, int iSize) {
-    if (!ValidIndex(iIndex))
-        return 1;
     PortTablePin Pin;
-    if (!Pin.Records())
+    PortRecord* pRecord = Pin.Record(iIndex);
+    if (!pRecord)
         return 1;
-    PortRecord& Record = Pin.Records()[iIndex];
+    PortRecord& Record = *pRecord;
     if (iSize < 0) {
         InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&Record.hNotifyWindow), nullptr);
         InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&Record.pCallback), nullptr);
@@ -225,41 +219,46 @@ int PortSetReadSize(int iIndex, int iSize) {
     return 1;
 }
 
-int PortSetNotifyWindow(int iIndex, HWND hWnd, int iSize) {
-    if (!ValidIndex(iIndex) || !hPortTable)
-        return 0;
+namespace {
+
+// One notification target at a time. The new target is set before the other is cleared, so a
+// chunk delivered in between still finds somebody to tell.
+int SetNotifyTarget(int iIndex, HWND hWnd, PortCallback pCallback, int iSize) {
     {
         PortTablePin Pin;
-        if (!Pin.Records())
+        PortRecord* pRecord = Pin.Record(iIndex);
+        if (!pRecord)
             return 0;
-        PortRecord& Record = Pin.Records()[iIndex];
-        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&Record.hNotifyWindow), hWnd);
-        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&Record.pCallback), nullptr);
+        auto* pWindowField = reinterpret_cast<PVOID volatile*>(&pRecord->hNotifyWindow);
+        auto* pCallbackField = reinterpret_cast<PVOID volatile*>(&pRecord->pCallback);
+        if (hWnd) {
+            InterlockedExchangePointer(pWindowField, hWnd);
+            InterlockedExchangePointer(pCallbackField, nullptr);
+        } else {
+            InterlockedExchangePointer(pCallbackField, reinterpret_cast<PVOID>(pCallback));
+            InterlockedExchangePointer(pWindowField, nullptr);
+        }
     }
     return PortSetReadSize(iIndex, iSize);
+}
+
+} // namespace
+
+int PortSetNotifyWindow(int iIndex, HWND hWnd, int iSize) {
+    return SetNotifyTarget(iIndex, hWnd, nullptr, iSize);
 }
 
 int PortSetCallback(int iIndex, PortCallback pCallback, int iSize) {
-    if (!ValidIndex(iIndex) || !hPortTable)
-        return 0;
-    {
-        PortTablePin Pin;
-        if (!Pin.Records())
-            return 0;
-        PortRecord& Record = Pin.Records()[iIndex];
-        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&Record.pCallback),
-                                   reinterpret_cast<PVOID>(pCallback));
-        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&Record.hNotifyWindow), nullptr);
-    }
-    return PortSetReadSize(iIndex, iSize);
+    return SetNotifyTarget(iIndex, nullptr, pCallback, iSize);
 }
 
 bool PortPeek(int iIndex, PortRecord* pRecord) {
-    if (!ValidIndex(iIndex) || !hPortTable || !pRecord)
+    if (!pRecord)
         return false;
     PortTablePin Pin;
-    if (!Pin.Records())
+    const PortRecord* pHeld = Pin.Record(iIndex);
+    if (!pHeld)
         return false;
-    std::memcpy(pRecord, &Pin.Records()[iIndex], sizeof *pRecord);
+    std::memcpy(pRecord, pHeld, sizeof *pRecord);
     return true;
 }

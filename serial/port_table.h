@@ -78,6 +78,10 @@ class PortTablePin {
     PortTablePin(const PortTablePin&) = delete;
     PortTablePin& operator=(const PortTablePin&) = delete;
     PortRecord* Records() const { return pRecords; }
+    // The record of index iIndex; null for an index outside the table, or when there is no table.
+    PortRecord* Record(int iIndex) const {
+        return pRecords && iIndex >= 0 && iIndex < PORT_COUNT ? pRecords + iIndex : nullptr;
+    }
 
   private:
     HGLOBAL hBlock;
