@@ -1,28 +1,42 @@
 #include "app/panel.h"
 
-#include <array>
-#include <cstdio>
+#include "resources/resource.h"
 
 int iInfodriverTx = 0;
 int iInfodriverRx = 0;
+HWND hStatusPanel = nullptr;
 
 namespace {
-std::array<std::array<char, PANEL_TEXT_CHARS>, PANEL_LAST_CONTROL - PANEL_FIRST_CONTROL + 1> PanelTexts{};
+
+// The panel has no commands of its own.
+INT_PTR CALLBACK PanelDialogProc(HWND, UINT iMessage, WPARAM, LPARAM) {
+    return iMessage == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+} // namespace
+
+HWND CreateStatusPanel(HWND hParent) {
+    HINSTANCE hInst = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(hParent, GWLP_HINSTANCE));
+    hStatusPanel = CreateDialogParamA(hInst, MAKEINTRESOURCEA(IDD_STATUS_PANEL), hParent, PanelDialogProc, 0);
+    return hStatusPanel;
+}
+
+int PanelHeight() {
+    RECT rc{};
+    if (hStatusPanel != nullptr)
+        GetClientRect(hStatusPanel, &rc);
+    return rc.bottom + 2;
 }
 
 void SetPanelText(int iControl, const char* pszText) {
-    if (iControl < PANEL_FIRST_CONTROL || iControl > PANEL_LAST_CONTROL)
+    if (hStatusPanel != nullptr)
+        SetDlgItemTextA(hStatusPanel, iControl, pszText);
+}
+
+void GetPanelText(int iControl, char* pszText, int iSize) {
+    if (iSize <= 0)
         return;
-    auto& szText = PanelTexts[iControl - PANEL_FIRST_CONTROL];
-    std::snprintf(szText.data(), szText.size(), "%s", pszText);
-}
-
-const char* GetPanelText(int iControl) {
-    if (iControl < PANEL_FIRST_CONTROL || iControl > PANEL_LAST_CONTROL)
-        return "";
-    return PanelTexts[iControl - PANEL_FIRST_CONTROL].data();
-}
-
-void ClearPanelTexts() {
-    PanelTexts = {};
+    pszText[0] = '\0';
+    if (hStatusPanel != nullptr)
+        GetDlgItemTextA(hStatusPanel, iControl, pszText, iSize);
 }

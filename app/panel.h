@@ -1,12 +1,15 @@
 #pragma once
-// Status panel texts. Until the main window exists the panel is a table of control texts that
-// tests and tools can read back.
+// The status panel: dialog 130 at the top of the main window's client area. Every Part writes its
+// fields by control id through SetPanelText.
+#include <windows.h>
+
 #include "protocol/external.h"
 
-constexpr int PANEL_FIRST_CONTROL = 1000;
-constexpr int PANEL_LAST_CONTROL = 2099;
-constexpr int PANEL_TEXT_CHARS = 64;
+extern HWND hStatusPanel; // null until the panel exists: writes are then dropped
 
-// The text last set on a control; "" for one never set or outside the panel.
-const char* GetPanelText(int iControl);
-void ClearPanelTexts();
+// The panel as a modeless child dialog of hParent, at (0, 0). It becomes hStatusPanel.
+HWND CreateStatusPanel(HWND hParent);
+// The panel's client height plus 2: where the debug list starts.
+int PanelHeight();
+// The current text of a panel control ("" when there is none).
+void GetPanelText(int iControl, char* pszText, int iSize);

@@ -1,6 +1,6 @@
 #include "infodriver/callback.h"
 
-#include "app/mainwnd.h"
+#include "app/title.h"
 #include "protocol/assembly.h"
 
 bool HandleSlotChange(int iIndex, const char* pszText, InfodriverClient* pClient) {

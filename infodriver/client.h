@@ -131,7 +131,7 @@ bool IsClientMessage(UINT iMessage);
 
 LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam);
 
-// The driver's one client, constructed before the entry point.
+// The driver's one client, constructed before the entry point (app/statics.cpp).
 extern InfodriverClient Infodriver;
 
 // A plain message carries only the low 16 bits of a window handle (user handles are 16-bit

@@ -1,6 +1,7 @@
 #include "protocol/assembly.h"
 
 #include "protocol/external.h"
+#include "protocol/framing_budget.h"
 
 #include <cstdio>
 #include <cstring>
@@ -14,12 +15,14 @@ namespace {
 constexpr int INFODRIVER_RX_CONTROL = 2006;
 constexpr int INFODRIVER_TX_CONTROL = 2007;
 
-// Framing passes until one frees no room. A pass may stop early (an unrecognised pair, a command
-// found inside a text) with complete messages still behind it, so one pass is not always enough.
-// A buffer already above the discard limit is left to the pass that ends the drain, so that what
-// framing cannot consume meets the same limits as ever.
+bool bQueueLeft = false; // the last receive stopped at its budget, not at an empty queue
+
+// Framing passes until one frees no room or the time budget is spent. A pass may stop early (an
+// unrecognised pair, a command found inside a text) with complete messages still behind it, so
+// one pass is not always enough. A buffer already above the discard limit is left to the pass
+// that ends the receive, so that what framing cannot consume meets the same limits as ever.
 void FrameWhileShrinking() {
-    while (iWrtPtr <= ASSEMBLY_DISCARD_ABOVE) {
+    while (iWrtPtr <= ASSEMBLY_DISCARD_ABOVE && !FramingBudgetSpent()) {
         int iBefore = iWrtPtr;
         FrameMessages();
         if (iWrtPtr >= iBefore)
@@ -27,21 +30,38 @@ void FrameWhileShrinking() {
     }
 }
 
+bool RoomForChunk() {
+    return iWrtPtr + RECEIVE_CHUNK <= ASSEMBLY_DISCARD_ABOVE;
+}
+
 } // namespace
 
 void ReceiveFromPort(SerialPort* pPort) {
+    StartFramingBudget();
+    bQueueLeft = false;
     unsigned char Chunk[RECEIVE_CHUNK];
-    for (;;) {
+    for (int iTaken = 0;;) {
+        if (iTaken >= RECEIVE_BUDGET_BYTES) {
+            bQueueLeft = true;
+            break;
+        }
+        // A backlog bigger than the buffer is framed as it drains, so that valid messages are not
+        // thrown away for want of room. Only what framing cannot consume meets the limits below;
+        // what it had no time for stays in the queue.
+        if (!RoomForChunk()) {
+            FrameWhileShrinking();
+            if (!RoomForChunk() && FramingBudgetSpent()) {
+                bQueueLeft = true;
+                break;
+            }
+        }
         PollPortStatus(pPort);
         int iCount = ReadPort(pPort, Chunk, RECEIVE_CHUNK);
         if (iCount <= 0)
             break;
         if (iCount > RECEIVE_CHUNK)
             iCount = RECEIVE_CHUNK;
-        // A backlog bigger than the buffer is framed as it drains, so that valid messages are not
-        // thrown away for want of room. Only what framing cannot consume meets the limits below.
-        if (iWrtPtr + iCount > ASSEMBLY_DISCARD_ABOVE)
-            FrameWhileShrinking();
+        iTaken += iCount;
         if (iWrtPtr + iCount >= ASSEMBLY_BUFFER_SIZE) {
             DebugLine("Buffer overflow - bytes lost");
             continue;
@@ -50,6 +70,10 @@ void ReceiveFromPort(SerialPort* pPort) {
         iWrtPtr += iCount;
     }
     FrameMessages();
+}
+
+bool ReceiveWaiting() {
+    return bQueueLeft || (PassEndedEarly() && iWrtPtr > 0);
 }
 
 void ShowCount(int iValue, int iControl) {

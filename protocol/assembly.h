@@ -8,6 +8,11 @@ constexpr int ASSEMBLY_BUFFER_SIZE = 1024;
 // A pass that finds more than this many bytes it cannot frame throws them away.
 constexpr int ASSEMBLY_DISCARD_ABOVE = 1000;
 constexpr int RECEIVE_CHUNK = 16;
+// One notification takes at most this many new bytes from the port's queue, and its framing stops
+// after the message that spends this much time: a device that outpaces publishing must not hold
+// the user-interface thread. What is left is taken up by the next notification.
+constexpr int RECEIVE_BUDGET_BYTES = ASSEMBLY_BUFFER_SIZE;
+constexpr unsigned long FRAMING_BUDGET_MS = 200;
 
 extern std::array<unsigned char, ASSEMBLY_BUFFER_SIZE> AssemblyBuffer; // unconsumed bytes, oldest first
 extern int iWrtPtr;                                                    // valid bytes in AssemblyBuffer
@@ -18,6 +23,11 @@ extern int iSerialRxCount;                                             // messag
 void ReceiveFromPort(SerialPort* pPort);
 // One framing pass over AssemblyBuffer.
 void FrameMessages();
+// True when the last ReceiveFromPort left work that needs no further byte from the device: its
+// budget ran out before the port's queue was empty, or its pass ended early (an unrecognised pair,
+// a command inside a text, the time budget) with bytes still buffered. The caller then asks for
+// another notification at once instead of waiting for the device.
+bool ReceiveWaiting();
 // "%08d" into a status panel control.
 void ShowCount(int iValue, int iControl);
 // The infodriver Rx and Tx counters into controls 2006 and 2007.

@@ -17,6 +17,8 @@ class SerialPort;
 bool PublishSlot(int iSlot, const char* pszText);
 // infodriver/: the client's SetDriverState (the driver reports 3 when its link is restored).
 void ReportDriverState(int iValue);
+// infodriver/: the client's GetRedundancyState; 0 when the infodriver does not answer.
+int QueryRedundancyState();
 
 // serial/: SerialPort::GetStatus, whose results the receive path ignores.
 void PollPortStatus(SerialPort* pPort);
@@ -30,6 +32,10 @@ void DebugLine(const char* pszFormat, ...) DRAVIK_PRINTF(1, 2);
 void LogLine(const char* pszFormat, ...) DRAVIK_PRINTF(1, 2);
 // app/: the first iWrtPtr bytes of the assembly buffer into the debug list.
 void HexDump();
+// app/: the main window's title rebuilt with this state word.
+void ShowTitleState(const char* pszState);
+// app/: a millisecond clock (GetTickCount), for the receive path's time budget.
+unsigned long TickCountMs();
 // app/: infodriver traffic counters, incremented by the client (writes sent, changes received).
 extern int iInfodriverTx;
 extern int iInfodriverRx;

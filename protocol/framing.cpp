@@ -3,6 +3,7 @@
 #include "protocol/commands.h"
 #include "protocol/decode.h"
 #include "protocol/external.h"
+#include "protocol/framing_budget.h"
 #include "protocol/link.h"
 #include "protocol/settings.h"
 #include "protocol/tally.h"
@@ -12,6 +13,9 @@
 namespace {
 
 constexpr int SERIAL_RX_CONTROL = 2008;
+
+unsigned long ulBudgetStart = 0;
+bool bEndedEarly = false;
 
 void RemoveFront(int n) {
     iWrtPtr -= n;
@@ -39,7 +43,20 @@ bool ResyncInsideText(int iStart) {
 
 } // namespace
 
+void StartFramingBudget() {
+    ulBudgetStart = TickCountMs();
+}
+
+bool FramingBudgetSpent() {
+    return TickCountMs() - ulBudgetStart >= FRAMING_BUDGET_MS;
+}
+
+bool PassEndedEarly() {
+    return bEndedEarly;
+}
+
 void FrameMessages() {
+    bEndedEarly = false;
     if (iWrtPtr > ASSEMBLY_DISCARD_ABOVE) {
         DebugLine("iWrtPtr too big =%d", iWrtPtr);
         LogLine("iWrtPtr too big =%d", iWrtPtr);
@@ -66,19 +83,27 @@ void FrameMessages() {
         if (eKind == MessageKind::Unrecognised) {
             DebugLine("Unrecognised command byte 0x%X", static_cast<unsigned>(b));
             RemoveFront(i + 2);
+            bEndedEarly = true;
             return;
         }
         int iEnd = i + MessageLength(b, bExtensions);
         if (iWrtPtr < iEnd)
             return; // incomplete: wait for the rest
-        if (eKind == MessageKind::Text && ResyncInsideText(i))
+        if (eKind == MessageKind::Text && ResyncInsideText(i)) {
+            bEndedEarly = true;
             return;
+        }
         if (eKind == MessageKind::Trigger)
             ResolveTallies();
         else if (eKind != MessageKind::Marker)
             DecodeMessage(b, i, iEnd);
         RemoveFront(iEnd);
         CountReceived();
+        if (FramingBudgetSpent()) {
+            bEndedEarly = true;
+            ShowLinkCounts();
+            return;
+        }
         i = 0;
     }
     ShowLinkCounts();

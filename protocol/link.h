@@ -1,9 +1,15 @@
 #pragma once
-// Supervision of the serial link: alive while doubled command bytes keep arriving.
+// Supervision of the serial link (alive while doubled command bytes keep arriving) and of the
+// infodriver's redundancy state, both checked once a second.
 
-extern int iSilentTicks; // timer ticks since the last command pair; 5 once failure is declared
-extern bool bCommsOK;    // set while the link is judged good
+constexpr int SILENT_TICKS_TO_FAIL = 5; // the tick that finds four silent ones declares the failure
 
+extern int iSilentTicks;     // timer ticks since the last command pair; 5 once failure is declared
+extern bool bCommsOK;        // set while the link is judged good
+extern int iRedundancyState; // the infodriver's last answer to the redundancy poll; 0 at start
+
+// The one-second tick: silence supervision, then the redundancy poll.
+void OnLinkTimer();
 // The framer found a command pair.
 void MarkLinkAlive();
 // Publishes bCommsOK in slots 4091 (and 4092) and shows it in control 2001.

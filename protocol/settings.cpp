@@ -1,5 +1,6 @@
 #include "protocol/settings.h"
 
+int iDeviceNumber = 0;
 bool bExtensions = false;
 int iTXoutput = 0;
 

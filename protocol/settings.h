@@ -1,6 +1,8 @@
 #pragma once
 // Settings the protocol core reads. Configuration sets them at start; the core never writes them.
 
+// The device number (1 to 999), also the infodriver's number.
+extern int iDeviceNumber;
 // The Extensions setting: long forms of the block and short messages.
 extern bool bExtensions;
 // 0, or the slot whose SlotByteTable entry is the single tally root.

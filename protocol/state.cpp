@@ -17,4 +17,5 @@ void ResetProtocolState() {
     iTXoutput = 0;
     iSilentTicks = 0;
     bCommsOK = false;
+    iRedundancyState = 0;
 }

@@ -5,3 +5,5 @@
 #define IDS_CLASS_NAME 107
 #define IDS_SECTION 110 // section of the device's settings file
 #define IDS_VERSION 111
+
+#define IDD_STATUS_PANEL 130

@@ -1,7 +1,6 @@
 // Throughput of the receive path: ReceiveFromPort, framing, decoding and tally resolution, with
 // the in-memory slot store answering every read. Prints bytes per second, ns per byte and the
 // margin over the serial line rate.
-#include "app/diagnostics.h"
 #include "protocol/assembly.h"
 #include "protocol/commands.h"
 #include "protocol/link.h"
@@ -116,8 +115,7 @@ void Measure(const char* pszName, bool bExtended, Bytes (*pMake)()) {
 } // namespace
 
 int main() {
-    iDebugMode = 0;
-    iLogMode = 0;
+    memhost::SetDiagnostics(false, false);
     std::printf("Receive path throughput, %u bytes per notification, line rate %.0f bytes/s\n",
                 static_cast<unsigned>(NOTIFY_BYTES), LINE_BYTES_PER_SECOND);
     Measure("(a) realistic mix", false, RealisticMix);

@@ -2,10 +2,9 @@
 // the stand-in's core in this process.
 #include "inprocess_fixture.h"
 
-#include "app/diagnostics.h"
-#include "app/mainwnd.h"
-#include "app/panel.h"
+#include "app/title.h"
 #include "infodriver/callback.h"
+#include "tests/app/shell_window.h"
 
 #include <cstdio>
 #include <fstream>
@@ -21,8 +20,13 @@ class SlotChanges : public InProcess {
         iInfodriverTx = 0;
         iInfodriverRx = 0;
         client->SetCounters(&iInfodriverTx, &iInfodriverRx);
-        ClearDebugLines();
-        ClearPanelTexts();
+        iDebugMode = 1;
+        iLogMode = 0;
+        shell = std::make_unique<ShellWindow>();
+    }
+    void TearDown() override {
+        shell.reset();
+        InProcess::TearDown();
     }
     // Writes the stand-in received (message 2726/2731), as slot numbers.
     static std::vector<unsigned> WrittenSlots() {
@@ -32,12 +36,10 @@ class SlotChanges : public InProcess {
                 out.push_back(iIndex);
         return out;
     }
-    static bool DebugListHas(const std::string& sLine) {
-        for (int i = 0; i < DebugLineCount(); ++i)
-            if (sLine == DebugLineAt(i))
-                return true;
-        return false;
-    }
+    static bool DebugListHas(const std::string& sLine) { return ShellWindow::HasLine(sLine); }
+    static std::string GetPanelText(int iControl) { return ShellWindow::Panel(iControl); }
+
+    std::unique_ptr<ShellWindow> shell;
 };
 
 } // namespace
@@ -47,8 +49,8 @@ TEST_F(SlotChanges, ChangesBelow1330AreDroppedButTheCountersAreShown) {
     standin::SetSlot(1329, "b");
     EXPECT_TRUE(WrittenSlots().empty());
     EXPECT_EQ(iInfodriverRx, 2);
-    EXPECT_STREQ(GetPanelText(2006), "00000002");
-    EXPECT_STREQ(GetPanelText(2007), "00000000");
+    EXPECT_EQ(GetPanelText(2006), "00000002");
+    EXPECT_EQ(GetPanelText(2007), "00000000");
 }
 
 TEST_F(SlotChanges, ChangesFrom1330UpAreWrittenBackCharacterForCharacter) {
@@ -62,7 +64,7 @@ TEST_F(SlotChanges, ChangesFrom1330UpAreWrittenBackCharacterForCharacter) {
     EXPECT_TRUE(DebugListHas("Slot Change Unused Function - slot 2000 has changed to 'x'"));
     EXPECT_TRUE(DebugListHas("Slot Change Unused Function - slot 1330 has changed to 'back'"));
     EXPECT_EQ(iInfodriverTx, 4);
-    EXPECT_STREQ(GetPanelText(2007), "00000004");
+    EXPECT_EQ(GetPanelText(2007), "00000004");
 }
 
 TEST_F(SlotChanges, EchoSlotWritesItsTextTo4095Always) {

@@ -18,7 +18,7 @@ TEST_F(LinkTest, FirstCommandPairRestoresTheLinkOnceEvenIfIncomplete) {
     EXPECT_EQ(CountDebugLines("Comms restored"), 1);
     EXPECT_EQ(memhost::DriverStates(), std::vector<int>{3});
     EXPECT_EQ(memhost::SlotText(4091), "1");
-    EXPECT_STREQ(GetPanelText(2001), "Comms OK");
+    EXPECT_STREQ(PanelText(2001), "Comms OK");
     EXPECT_EQ(memhost::ReadCount(), 2); // 4091 and 4092 both asked
     EXPECT_EQ(iWrtPtr, 4);
 
@@ -53,7 +53,7 @@ TEST_F(LinkTest, ResetLinkEmptiesTheBufferAndShowsTheFailure) {
         ASSERT_EQ(b, 0);
     EXPECT_EQ(memhost::SlotText(4091), "0");
     EXPECT_EQ(memhost::SlotText(4092), "stale");
-    EXPECT_STREQ(GetPanelText(2001), "Comms FAIL");
+    EXPECT_STREQ(PanelText(2001), "Comms FAIL");
 
     // The rest of the cut message is no message; the next pair restores the link.
     Deliver(Join({{9, 9}, Msg(0xD1)}));

@@ -3,8 +3,6 @@
 // for every test, and builders for device messages.
 #include <gtest/gtest.h>
 
-#include "app/diagnostics.h"
-#include "app/panel.h"
 #include "protocol/assembly.h"
 #include "protocol/commands.h"
 #include "protocol/decode.h"
@@ -12,6 +10,7 @@
 #include "protocol/settings.h"
 #include "protocol/state.h"
 #include "protocol/tally.h"
+#include "protocol/external.h"
 #include "tools/memhost/memhost.h"
 
 #include <cstring>
@@ -19,6 +18,10 @@
 #include <vector>
 
 using Bytes = std::vector<unsigned char>;
+
+inline void PrintTo(const SlotWrite& w, std::ostream* pOut) {
+    *pOut << w.iSlot << "=\"" << w.sText << "\"";
+}
 
 // A message of the given command with its data (offsets 2 up) zero-padded to the full length.
 inline Bytes Msg(unsigned char bCommand, const Bytes& data = {}, bool bExtended = false) {
@@ -90,18 +93,16 @@ inline std::vector<int> Concat(std::vector<int> a, const std::vector<int>& b) {
     return a;
 }
 
-inline bool HasDebugLine(const std::string& sLine) {
-    for (int i = 0; i < DebugLineCount(); ++i)
-        if (sLine == DebugLineAt(i))
-            return true;
-    return false;
-}
+using memhost::CountDebugLines;
+using memhost::HasDebugLine;
+using memhost::PanelText;
 
-inline int CountDebugLines(const std::string& sLine) {
-    int n = 0;
-    for (int i = 0; i < DebugLineCount(); ++i)
-        n += sLine == DebugLineAt(i);
-    return n;
+inline int DebugLineCount() {
+    return static_cast<int>(memhost::DebugLines().size());
+}
+inline std::string DebugLineAt(int i) {
+    return i >= 0 && i < DebugLineCount() ? memhost::DebugLines()[static_cast<std::size_t>(i)]
+                                          : std::string();
 }
 
 class ProtocolTest : public ::testing::Test {
@@ -111,12 +112,7 @@ class ProtocolTest : public ::testing::Test {
         memhost::Reset();
         memhost::ClearPort();
         memhost::SetRecording(true);
-        ClearDebugLines();
-        ClearPanelTexts();
-        iInfodriverTx = 0;
-        iInfodriverRx = 0;
-        iDebugMode = 1;
-        iLogMode = 0;
+        memhost::ResetShell();
         // The link is already judged good, so only the messages' own writes are recorded. The
         // link tests start from the unjudged state themselves.
         bCommsOK = true;

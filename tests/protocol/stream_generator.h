@@ -95,12 +95,13 @@ class StreamGenerator {
     bool bLong;
 };
 
-// Notifications that find the queue empty, until one frees no room.
-inline void Settle() {
-    for (int n = 0; n < 10000; ++n) {
-        int iBefore = iWrtPtr;
+// The notifications the main window asks for itself while work is left that needs no new byte.
+// Returns how many there were.
+inline int Settle() {
+    int n = 0;
+    while (ReceiveWaiting() && n < 100000) {
         Notify();
-        if (iWrtPtr >= iBefore)
-            return;
+        ++n;
     }
+    return n;
 }

@@ -37,28 +37,28 @@ TEST_F(TallyTest, FirstTriggerPublishesAllTalliesAsNotLit) {
     EXPECT_EQ(WrittenSlots(), Range(1, 128));
     for (int n = 1; n <= 128; ++n) {
         EXPECT_EQ(memhost::SlotText(n), "0");
-        EXPECT_STREQ(GetPanelText(1005 + n), " ") << n;
+        EXPECT_STREQ(PanelText(1005 + n), " ") << n;
     }
     // After a forced republish the next trigger writes every box again.
-    ClearPanelTexts();
+    memhost::ClearPanel();
     ForgetPublishedTallies();
     Trigger();
-    EXPECT_STREQ(GetPanelText(1133), " ");
+    EXPECT_STREQ(PanelText(1133), " ");
 }
 
 TEST_F(TallyTest, OutputFlagMakesItsNumberARoot) {
     Prime();
     Trigger(MsgAt(0xB1, {{2, 5}, {5, 0x01}}));
     EXPECT_EQ(Lit(), (std::set<int>{5}));
-    EXPECT_STREQ(GetPanelText(1010), "5");
+    EXPECT_STREQ(PanelText(1010), "5");
     EXPECT_EQ(memhost::Writes().back(), (SlotWrite{5, "1"}));
 
     // Every output message and every number of it can be a root; a clear flag is no root.
     Trigger(Join({OutputRoot(0xB2, 2, 17), OutputRoot(0xB3, 3, 120), OutputRoot(0xB4, 4, 127),
                   MsgAt(0xB1, {{2, 5}, {4, 6}, {5, 0x00}})}));
     EXPECT_EQ(Lit(), (std::set<int>{17, 120, 127}));
-    EXPECT_STREQ(GetPanelText(1010), " ");
-    EXPECT_STREQ(GetPanelText(1132), "127");
+    EXPECT_STREQ(PanelText(1010), " ");
+    EXPECT_STREQ(PanelText(1132), "127");
 }
 
 TEST_F(TallyTest, BlockReentryLightsItsSelections) {
@@ -179,11 +179,11 @@ TEST_F(TallyTest, TxOutputOutsideTheSlotTableLightsNothing) {
 TEST_F(TallyTest, IdenticalTriggerWritesNothingAndLeavesTheBoxes) {
     Trigger(Join({OutputRoot(0xB1, 1, 93), MsgAt(0x81, {{5, 0x01}, {18, 12}})}));
     std::size_t nWrites = memhost::Writes().size();
-    ClearPanelTexts();
+    memhost::ClearPanel();
     Trigger();
     EXPECT_EQ(memhost::Writes().size(), nWrites);
     for (int n = 1; n <= 128; ++n)
-        EXPECT_STREQ(GetPanelText(1005 + n), "") << n;
+        EXPECT_STREQ(PanelText(1005 + n), "") << n;
 
     // Turning a root off writes just the change.
     Trigger(MsgAt(0xB1, {{2, 93}, {5, 0x00}}));
@@ -192,9 +192,9 @@ TEST_F(TallyTest, IdenticalTriggerWritesNothingAndLeavesTheBoxes) {
     EXPECT_EQ(memhost::Writes()[nWrites], (SlotWrite{341, "0"}));
     EXPECT_EQ(memhost::Writes()[nWrites + 1], (SlotWrite{12, "0"}));
     EXPECT_EQ(memhost::Writes()[nWrites + 2], (SlotWrite{93, "0"}));
-    EXPECT_STREQ(GetPanelText(1017), " ");
-    EXPECT_STREQ(GetPanelText(1098), " ");
-    EXPECT_STREQ(GetPanelText(1006), "");
+    EXPECT_STREQ(PanelText(1017), " ");
+    EXPECT_STREQ(PanelText(1098), " ");
+    EXPECT_STREQ(PanelText(1006), "");
 }
 
 TEST_F(TallyTest, SourceWalksNamedOutsideTheSlotTableLightNothing) {

@@ -4,7 +4,10 @@
 // watching a device on site before the driver is installed. Prints a line a second while bytes
 // arrive, and the totals at the end.
 #include "app/diagnostics.h"
-#include "app/mainwnd.h"
+#include "app/panel.h"
+#include "app/receive.h"
+#include "app/tick.h"
+#include "app/title.h"
 #include "infodriver/callback.h"
 #include "infodriver/client.h"
 #include "protocol/assembly.h"
@@ -18,31 +21,30 @@
 
 namespace {
 
-constexpr UINT_PTR TICK_TIMER = 1;
-constexpr UINT TICK_MS = 1000;
 constexpr int READ_SIZE = 16;
 constexpr int CONNECT_ATTEMPTS = 50; // 5 s for an infodriver that is still starting
 
 int iSecondsLeft = -1; // -1: until the infodriver goes or the window is closed
 int iLastRxCount = 0;
 int iLastTx = 0;
-int iDebugShown = 0;
 
+// The debug list's lines since the last look, then an empty list.
 void PrintNewDebugLines() {
-    // The collector keeps the newest lines; print those added since the last look.
-    int iCount = DebugLineCount();
-    if (iDebugShown > iCount)
-        iDebugShown = 0;
-    for (int i = iDebugShown; i < iCount; ++i)
-        std::printf("  debug: %s\n", DebugLineAt(i));
-    iDebugShown = iCount;
-    if (iCount >= DEBUG_LIST_LINES - 50) {
-        ClearDebugLines();
-        iDebugShown = 0;
+    if (hDebugList == nullptr)
+        return;
+    const int iCount = static_cast<int>(SendMessageA(hDebugList, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < iCount; ++i) {
+        char szLine[DEBUG_LINE_CHARS + 64] = "";
+        if (SendMessageA(hDebugList, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0) <
+            static_cast<LRESULT>(sizeof szLine))
+            SendMessageA(hDebugList, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(szLine));
+        std::printf("  debug: %s\n", szLine);
     }
+    SendMessageA(hDebugList, LB_RESETCONTENT, 0, 0);
 }
 
-void OnTick(HWND hWnd) {
+void OnListenTick(HWND hWnd) {
+    OnTick(hWnd);
     PrintNewDebugLines();
     if (iSerialRxCount != iLastRxCount || iInfodriverTx != iLastTx) {
         std::printf("listen: %d messages, %d slot writes\n", iSerialRxCount, iInfodriverTx);
@@ -57,14 +59,16 @@ void OnTick(HWND hWnd) {
 LRESULT CALLBACK ListenWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam) {
     switch (iMessage) {
         case WM_COMMNOTIFY:
-            ReceiveFromPort(reinterpret_cast<SerialPort*>(lParam));
+            OnReceiveNotify(hWnd, wParam, lParam);
             return 0;
         case WM_TIMER:
-            if (wParam == TICK_TIMER)
-                OnTick(hWnd);
+            if (wParam == TICK_TIMER_ID)
+                OnListenTick(hWnd);
+            else if (wParam == RECEIVE_TIMER_ID)
+                OnReceiveTimer(hWnd);
             return 0;
         case WM_DESTROY:
-            KillTimer(hWnd, TICK_TIMER);
+            KillTimer(hWnd, TICK_TIMER_ID);
             PostQuitMessage(0);
             return 0;
         default:
@@ -72,23 +76,26 @@ LRESULT CALLBACK ListenWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARA
     }
 }
 
-// The driver's own title, from its string table: "Dravik_001 - loading - V1.3.0".
-void FormatTitle(int iNumber, char (&szTitle)[100]) {
-    HINSTANCE hInst = GetModuleHandleA(nullptr);
-    char szFormat[100] = "", szVersion[100] = "";
-    LoadStringA(hInst, IDS_TITLE_FORMAT, szFormat, sizeof szFormat);
-    LoadStringA(hInst, IDS_VERSION, szVersion, sizeof szVersion);
-    std::snprintf(szTitle, sizeof szTitle, szFormat, iNumber, "loading", szVersion);
-}
-
-HWND CreateListenWindow(const char* pszTitle) {
+// A hidden window of the driver's own size, with its status panel (when the control libraries are
+// beside the program) and its debug list, titled from the driver's string table.
+HWND CreateListenWindow() {
     WNDCLASSA wc{};
     wc.lpfnWndProc = ListenWindowProc;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "DravikListen";
     if (RegisterClassA(&wc) == 0)
         return nullptr;
-    return CreateWindowA("DravikListen", pszTitle, 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+    LoadTitleStrings(wc.hInstance);
+    FormatWindowTitle("loading");
+    HWND hWnd = CreateWindowA("DravikListen", szWindowTitle, WS_OVERLAPPED, 0, 0, 580, 640, nullptr, nullptr,
+                              wc.hInstance, nullptr);
+    if (hWnd == nullptr)
+        return nullptr;
+    LoadLibraryA("vorn_cc.dll");
+    LoadLibraryA("vorn_cc09.dll");
+    CreateStatusPanel(hWnd);
+    CreateDebugList(hWnd, PanelHeight());
+    return hWnd;
 }
 
 int Usage() {
@@ -98,7 +105,6 @@ int Usage() {
 }
 
 } // namespace
-
 int main(int argc, char** argv) {
     if (argc < 3)
         return Usage();
@@ -116,6 +122,7 @@ int main(int argc, char** argv) {
     if (iNumber < 1 || iNumber > 999 || iPort < 1)
         return Usage();
 
+    iDeviceNumber = iNumber;
     Infodriver.SetCallback(InfodriverCallback);
     int iStatus = 0;
     for (int i = 0; i < CONNECT_ATTEMPTS && iStatus != IDSTAT_CONNECTED; ++i) {
@@ -129,9 +136,7 @@ int main(int argc, char** argv) {
     }
     Infodriver.SetCounters(&iInfodriverTx, &iInfodriverRx);
 
-    char szTitle[100];
-    FormatTitle(iNumber, szTitle);
-    hMainWnd = CreateListenWindow(szTitle);
+    hMainWnd = CreateListenWindow();
     if (hMainWnd == nullptr)
         return 1;
     DevicePort.SetSpeed(iSpeed);
@@ -141,8 +146,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     DevicePort.SetNotifyWindow(hMainWnd, READ_SIZE);
-    SetTimer(hMainWnd, TICK_TIMER, TICK_MS, nullptr);
-    std::printf("listen: COM%d at %d bit/s into infodriver %d (%s)\n", iPort, iSpeed, iNumber, szTitle);
+    SetTimer(hMainWnd, TICK_TIMER_ID, TICK_PERIOD_MS, nullptr);
+    std::printf("listen: COM%d at %d bit/s into infodriver %d (%s)\n", iPort, iSpeed, iNumber, szWindowTitle);
     std::fflush(stdout);
 
     MSG msg;

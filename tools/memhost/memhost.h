@@ -1,7 +1,8 @@
 #pragma once
-// In-memory stand-ins for the infodriver client and the serial port, for the protocol tests,
-// the benchmarks, the replay tool and native (fuzzing) builds: a slot store that answers every
-// read as the infodriver would, and a byte queue that ReadPort drains.
+// In-memory stand-ins for the infodriver client, the serial port and the driver shell, for the
+// protocol tests, the benchmarks, the replay tool and native (fuzzing) builds: a slot store that
+// answers every read as the infodriver would, a byte queue that ReadPort drains, and a shell that
+// records debug lines, log lines, panel texts and the title's state word.
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -27,15 +28,37 @@ const std::vector<SlotWrite>& Writes();
 void SetRecording(bool bOn);
 // Driver states reported through ReportDriverState, in order.
 const std::vector<int>& DriverStates();
+// The redundancy state the store answers to a poll (2, TX/RX, at start).
+void SetRedundancyState(int iState);
+// Each slot exchange moves the clock on by this many milliseconds (0 at start), so that tests can
+// give publishing the cost it has against a real infodriver.
+void SetExchangeCostMs(unsigned long ulMs);
+
+// Empties the store and its records (not the port queue).
+void Reset();
 
 // The port: bytes waiting to be read by ReadPort.
 void QueueBytes(const unsigned char* pBytes, std::size_t nBytes);
 void QueueBytes(const std::vector<unsigned char>& bytes);
 std::size_t QueuedBytes();
-
 void ClearPort();
 
-// Empties the store and its records (not the port queue).
-void Reset();
+// The shell. Both channels are on at start.
+void SetDiagnostics(bool bDebug, bool bLog);
+const std::vector<std::string>& DebugLines();
+const std::vector<std::string>& LogLines();
+bool HasDebugLine(const std::string& sLine);
+int CountDebugLines(const std::string& sLine);
+void ClearDiagnostics();
+// The text last set on a control; "" for one never set.
+const char* PanelText(int iControl);
+void ClearPanel();
+// The state word last put into the window title; "" before any.
+const std::string& TitleState();
+// The millisecond clock behind TickCountMs.
+void SetClockMs(unsigned long ulMs);
+void AdvanceClockMs(unsigned long ulMs);
+// Shell, panel, title and clock back to their start.
+void ResetShell();
 
 } // namespace memhost

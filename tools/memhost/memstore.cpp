@@ -13,6 +13,8 @@ std::vector<int> States;
 long long llReads = 0;
 long long llWrites = 0;
 bool bRecording = true;
+int iRedundancy = 2;
+unsigned long ulExchangeCost = 0;
 const std::string sNone;
 
 bool ValidSlot(int iSlot) {
@@ -45,6 +47,13 @@ const std::vector<int>& DriverStates() {
     return States;
 }
 
+void SetRedundancyState(int iState) {
+    iRedundancy = iState;
+}
+void SetExchangeCostMs(unsigned long ulMs) {
+    ulExchangeCost = ulMs;
+}
+
 void Reset() {
     for (auto& s : Slots)
         s.clear();
@@ -52,6 +61,8 @@ void Reset() {
     States.clear();
     llReads = 0;
     llWrites = 0;
+    iRedundancy = 2;
+    ulExchangeCost = 0;
 }
 
 } // namespace memhost
@@ -62,6 +73,7 @@ bool PublishSlot(int iSlot, const char* pszText) {
     if (!ValidSlot(iSlot))
         return false;
     ++llReads;
+    AdvanceClockMs(ulExchangeCost);
     // The infodriver hands back at most 256 characters of a slot's text.
     std::string& sHeld = Slots[iSlot];
     std::size_t nNew = std::strlen(pszText);
@@ -70,6 +82,7 @@ bool PublishSlot(int iSlot, const char* pszText) {
         return false;
     ++llWrites;
     ++iInfodriverTx;
+    AdvanceClockMs(ulExchangeCost);
     sHeld.assign(pszText, nNew);
     if (bRecording)
         WriteLog.push_back({iSlot, sHeld});
@@ -78,4 +91,8 @@ bool PublishSlot(int iSlot, const char* pszText) {
 
 void ReportDriverState(int iValue) {
     States.push_back(iValue);
+}
+
+int QueryRedundancyState() {
+    return iRedundancy;
 }

@@ -1,7 +1,7 @@
 // publish.exe <infodriver number> <stream file>: feeds a recorded device byte stream through the
 // protocol core into a running infodriver (or the stand-in) through the driver's real client.
 // The stream file is hex text or raw bytes, as tools/memhost/streamfile.h describes.
-#include "app/diagnostics.h"
+#include "app/panel.h"
 #include "infodriver/callback.h"
 #include "infodriver/client.h"
 #include "protocol/assembly.h"
@@ -63,7 +63,9 @@ int main(int argc, char** argv) {
     for (std::size_t iAt = 0; iAt < stream.size(); iAt += FEED_CHUNK) {
         std::size_t nChunk = stream.size() - iAt < FEED_CHUNK ? stream.size() - iAt : FEED_CHUNK;
         memhost::QueueBytes(stream.data() + iAt, nChunk);
-        ReceiveFromPort(nullptr);
+        do
+            ReceiveFromPort(nullptr);
+        while (ReceiveWaiting());
         PumpMessages();
         if (Infodriver.iStatus == IDSTAT_NOT_CONNECTED)
             break;

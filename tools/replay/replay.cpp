@@ -5,7 +5,6 @@
 //
 // The stream file holds hex byte pairs ('#' starts a comment) or raw bytes. Without a file, show.hex beside
 // the program is used. Each chunk (default 16 bytes, the reader's read size) is one receive notification.
-#include "app/diagnostics.h"
 #include "protocol/assembly.h"
 #include "protocol/tally.h"
 #include "tools/memhost/memhost.h"
@@ -25,12 +24,13 @@ std::string Beside(const char* pszProgram, const char* pszFile) {
 }
 
 std::size_t nPrintedWrites = 0;
-int iPrintedLines = 0;
+std::size_t iPrintedLines = 0;
 
 // What the last notification did: framing events from the debug list, then the slot writes.
 void PrintNews() {
-    for (; iPrintedLines < DebugLineCount(); ++iPrintedLines)
-        std::printf("  [debug] %s\n", DebugLineAt(iPrintedLines));
+    const std::vector<std::string>& lines = memhost::DebugLines();
+    for (; iPrintedLines < lines.size(); ++iPrintedLines)
+        std::printf("  [debug] %s\n", lines[iPrintedLines].c_str());
     const std::vector<SlotWrite>& writes = memhost::Writes();
     for (; nPrintedWrites < writes.size(); ++nPrintedWrites)
         std::printf("  %d = \"%s\"\n", writes[nPrintedWrites].iSlot, writes[nPrintedWrites].sText.c_str());
@@ -51,9 +51,13 @@ void PrintLitTallies() {
 // ever lights: a marker there tells whether a trigger was resolved.
 void Notify(int iNotification) {
     TallyLit[0] = 1;
-    ReceiveFromPort(nullptr);
+    // With the continuations the driver's window asks for when a pass ends early.
+    do
+        ReceiveFromPort(nullptr);
+    while (ReceiveWaiting());
     bool bResolved = TallyLit[0] == 0;
-    if (memhost::Writes().size() == nPrintedWrites && DebugLineCount() == iPrintedLines && !bResolved)
+    if (memhost::Writes().size() == nPrintedWrites && memhost::DebugLines().size() == iPrintedLines &&
+        !bResolved)
         return;
     std::printf("notification %d (%d bytes waiting after it)\n", iNotification, iWrtPtr);
     PrintNews();
@@ -77,8 +81,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    iDebugMode = 1;
-    iLogMode = 0;
+    memhost::SetDiagnostics(true, false);
     std::printf("replay: %s, %d bytes in chunks of %d\n", sPath.c_str(), static_cast<int>(stream.size()),
                 iChunk);
     int iNotification = 0;

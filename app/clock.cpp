@@ -1,0 +1,8 @@
+// The receive path's millisecond clock.
+#include <windows.h>
+
+#include "protocol/external.h"
+
+unsigned long TickCountMs() {
+    return GetTickCount();
+}

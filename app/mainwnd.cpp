@@ -1,3 +1,0 @@
-#include "app/mainwnd.h"
-
-HWND hMainWnd = nullptr;

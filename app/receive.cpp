@@ -1,0 +1,71 @@
+#include "app/receive.h"
+
+#include "app/tick.h"
+#include "protocol/assembly.h"
+#include "protocol/external.h"
+#include "serial/device_port.h"
+
+namespace {
+
+// The window's own notification carries this in wParam; the reader's carry 0.
+constexpr WPARAM CONTINUATION = 1;
+
+bool bContinuing = false; // a continuation is on its way: the reader's notifications wait for it
+int iLastDropped = 0;
+int iEpisodeStart = -1; // dropped count when the current overflow episode began; -1: none
+
+void Continue(HWND hWnd) {
+    bContinuing = true;
+    // A posted message is taken before input, painting and timers: it may go ahead only when none
+    // of those is waiting, or a device that outpaces publishing would starve them all.
+    if (HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT | QS_TIMER)) == 0 &&
+        PostMessageA(hWnd, WM_COMMNOTIFY, CONTINUATION, reinterpret_cast<LPARAM>(&DevicePort)))
+        return;
+    SetTimer(hWnd, RECEIVE_TIMER_ID, USER_TIMER_MINIMUM, nullptr);
+}
+
+void Receive(HWND hWnd) {
+    bContinuing = false;
+    KillTimer(hWnd, RECEIVE_TIMER_ID);
+    ReceiveFromPort(&DevicePort);
+    if (ReceiveWaiting() && IsWindow(hWnd))
+        Continue(hWnd);
+}
+
+} // namespace
+
+void OnReceiveNotify(HWND hWnd, WPARAM wParam, LPARAM lParam) {
+    if (reinterpret_cast<SerialPort*>(lParam) != &DevicePort)
+        return;
+    if (bContinuing && wParam != CONTINUATION)
+        return;
+    Receive(hWnd);
+}
+
+void OnReceiveTimer(HWND hWnd) {
+    // Timers are not served in a fixed order everywhere: a continuation timer that always wins
+    // must not hold back the one-second tick.
+    if (TickOverdue())
+        OnTick(hWnd);
+    Receive(hWnd);
+}
+
+void WatchReceiveOverflow() {
+    const int iDropped = DevicePort.GetDroppedBytes();
+    if (iDropped < iLastDropped) {
+        // A new queue (the port was opened again) counts from 0.
+        iLastDropped = iDropped < 0 ? 0 : iDropped;
+        iEpisodeStart = -1;
+        return;
+    }
+    if (iDropped > iLastDropped && iEpisodeStart < 0) {
+        iEpisodeStart = iLastDropped;
+        DebugLine("Receive queue full - bytes lost");
+        LogLine("Receive queue full - bytes lost");
+    } else if (iDropped == iLastDropped && iEpisodeStart >= 0) {
+        DebugLine("Receive queue overflow over - %d bytes lost", iDropped - iEpisodeStart);
+        LogLine("Receive queue overflow over - %d bytes lost", iDropped - iEpisodeStart);
+        iEpisodeStart = -1;
+    }
+    iLastDropped = iDropped;
+}

@@ -1,0 +1,16 @@
+#pragma once
+// The device port's receive notifications on the user-interface thread. WM_COMMNOTIFY may be
+// posted by any process on the desktop, so only one naming the driver's own port is taken. Work
+// that a notification leaves (a budget used up, a pass that ended early) is continued at once
+// when nothing else waits, and behind input, painting and timers when something does.
+#include <windows.h>
+
+constexpr UINT_PTR RECEIVE_TIMER_ID = 2; // the continuation that waits behind other messages
+
+// WM_COMMNOTIFY of the window.
+void OnReceiveNotify(HWND hWnd, WPARAM wParam, LPARAM lParam);
+// WM_TIMER with RECEIVE_TIMER_ID.
+void OnReceiveTimer(HWND hWnd);
+// Once a second: reports bytes the receive queue had to drop, once at the start of an episode and
+// once, with their number, when a second passes without more.
+void WatchReceiveOverflow();

@@ -1,0 +1,11 @@
+#pragma once
+// The main window's one-second timer: link supervision and the receive queue's overflow watch.
+#include <windows.h>
+
+constexpr UINT_PTR TICK_TIMER_ID = 1;
+constexpr UINT TICK_PERIOD_MS = 1000;
+
+// WM_TIMER with TICK_TIMER_ID.
+void OnTick(HWND hWnd);
+// No tick for well over a period: something kept the timer from coming.
+bool TickOverdue();

@@ -1,3 +1,0 @@
-#include "serial/device_port.h"
-
-SerialPort DevicePort;
