@@ -118,9 +118,13 @@ class InfodriverClient {
     int iExtFlag = 0;
     int iNotifyValue = 0;
 
+    bool bSearching = false; // the search is under way: any valid 2729 answer is taken
+
     static bool bClassRegistered;
 
     LRESULT OnCreate(HWND hOwn);
+    // Whether a 2729 naming hNew may become hInfodriver.
+    bool AcceptsInfodriverWindow(HWND hNew) const;
 
   private:
     void SendWrite(int iIndex, char* pszNew);

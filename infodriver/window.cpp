@@ -2,6 +2,8 @@
 // handling of the infodriver's messages.
 #include "infodriver/client.h"
 
+#include "protocol/external.h"
+
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -38,30 +40,6 @@ void BroadcastMessage(HWND hOwn, UINT iMessage, WPARAM wParam, LPARAM lParam) {
     EnumWindows(SendToTopLevel, reinterpret_cast<LPARAM>(&cast));
 }
 
-// A plain message's text pointer means something only when this thread sent it; one sent from
-// elsewhere points into another address space. Even then, read only committed, readable memory.
-void CopyPlainText(LPARAM lParam, char* pszCopy, std::size_t nSize) {
-    pszCopy[0] = 0;
-    if (lParam == 0 || InSendMessage())
-        return;
-    const char* pSource = reinterpret_cast<const char*>(lParam);
-    std::size_t n = 0;
-    while (n + 1 < nSize) {
-        MEMORY_BASIC_INFORMATION info{};
-        if (VirtualQuery(pSource + n, &info, sizeof info) == 0 || info.State != MEM_COMMIT ||
-            (info.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0)
-            break;
-        const char* pRegionEnd = static_cast<const char*>(info.BaseAddress) + info.RegionSize;
-        while (n + 1 < nSize && pSource + n < pRegionEnd && pSource[n] != 0) {
-            pszCopy[n] = pSource[n];
-            ++n;
-        }
-        if (pSource + n < pRegionEnd)
-            break; // terminator or room exhausted
-    }
-    pszCopy[n] = 0;
-}
-
 InfodriverClient* ClientOf(HWND hWnd) {
     return reinterpret_cast<InfodriverClient*>(GetWindowLongPtrA(hWnd, 0));
 }
@@ -76,9 +54,12 @@ bool IsClientMessage(UINT iMessage) {
 }
 
 LRESULT InfodriverClient::OnCreate(HWND hOwn) {
+    hWnd = hOwn;
     hInfodriver = nullptr;
     WPARAM wOwn = WordFromHandle(hOwn);
+    bSearching = true;
     BroadcastMessage(hOwn, INFO_SEARCH, wOwn, static_cast<LPARAM>((iDevice & 0xFFFF) | 0x8000));
+    bSearching = false;
     if (hInfodriver == nullptr)
         return -1;
     if (iExtFlag != 0) {
@@ -89,6 +70,21 @@ LRESULT InfodriverClient::OnCreate(HWND hOwn) {
     }
     BroadcastMessage(hOwn, INFO_ATTACHED, wOwn, 0);
     return 0;
+}
+
+bool InfodriverClient::AcceptsInfodriverWindow(HWND hNew) const {
+    // Any process can send 2729. It never names a broadcast, the client itself or no window at all:
+    // every exchange would then go nowhere, or to every window on the desktop.
+    if (hNew == nullptr || hNew == HWND_BROADCAST || hNew == hWnd || !IsWindow(hNew))
+        return false;
+    // During the search the last answer wins; afterwards only the infodriver's own process may name
+    // a new window, unless its window has gone (a restarted infodriver).
+    if (bSearching || hInfodriver == nullptr || !IsWindow(hInfodriver))
+        return true;
+    DWORD dwHeld = 0, dwNamed = 0;
+    GetWindowThreadProcessId(hInfodriver, &dwHeld);
+    GetWindowThreadProcessId(hNew, &dwNamed);
+    return dwHeld != 0 && dwHeld == dwNamed;
 }
 
 LRESULT InfodriverClient::HandleMessage(UINT iMessage, WPARAM wParam, const char* pszMessageText) {
@@ -127,7 +123,10 @@ LRESULT InfodriverClient::HandleMessage(UINT iMessage, WPARAM wParam, const char
             pfnCallback(this, static_cast<int>(wParam), pszIn);
             return 0;
         case INFO_HANDLE:
-            hInfodriver = reinterpret_cast<HWND>(wParam);
+            if (AcceptsInfodriverWindow(reinterpret_cast<HWND>(wParam)))
+                hInfodriver = reinterpret_cast<HWND>(wParam);
+            else
+                DebugLine("Infodriver window 0x%X refused", static_cast<unsigned>(wParam));
             return 0;
         case INFO_TEXT:
             std::snprintf(pszText, CLIENT_TEXT_BYTES, "%s", pszIn);
@@ -172,14 +171,10 @@ LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARA
         default:
             break;
     }
-    // A plain 2984 carries no payload: replies come only as records.
-    if (IsClientMessage(iMessage) && iMessage != INFO_REPLY) {
-        char szText[TEXT_PAYLOAD + 1];
-        if (iMessage == INFO_SLOT_CHANGED || iMessage == INFO_TEXT)
-            CopyPlainText(lParam, szText, sizeof szText);
-        else
-            szText[0] = 0;
-        return pClient->HandleMessage(iMessage, wParam, szText);
-    }
+    // A plain 2984 carries no payload: replies come only as records. A plain message's lParam is
+    // never read as a text, sent or posted: it may be any address another process chose. Texts
+    // from the infodriver travel in records; a plain 2728 or 2730 brings the empty text.
+    if (IsClientMessage(iMessage) && iMessage != INFO_REPLY)
+        return pClient->HandleMessage(iMessage, wParam, "");
     return DefWindowProcA(hWnd, iMessage, wParam, lParam);
 }

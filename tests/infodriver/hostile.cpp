@@ -1,6 +1,7 @@
-// hostile.exe <window handle in hex>: another process on the desktop sending the client's hidden
-// window records and messages it must survive. The exit code is the number of sends that did not
-// come back (the window hung or died).
+// hostile.exe <window handle in hex> [<address in hex>]: another process on the desktop sending the
+// client's hidden window records and messages it must survive. The address, one that is mapped in
+// the client's process, goes out in posted texts that must not be read. The exit code is the number
+// of sends that did not come back (the window hung or died).
 #include <windows.h>
 
 #include <cstdio>
@@ -33,12 +34,39 @@ void SendRecord(unsigned iMessage, unsigned iIndex, const void* pData, DWORD cbD
     Send(WM_COPYDATA, data.dwData, reinterpret_cast<LPARAM>(&data));
 }
 
+// A window of this process that claims to be the infodriver.
+HWND CreateSpy() {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "HostileSpy";
+    RegisterClassA(&wc);
+    return CreateWindowA("HostileSpy", "spy", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2)
+    if (argc != 2 && argc != 3)
         return 100;
     hTarget = reinterpret_cast<HWND>(static_cast<UINT_PTR>(std::strtoull(argv[1], nullptr, 16)));
+    const LPARAM lMapped = argc == 3 ? static_cast<LPARAM>(std::strtoull(argv[2], nullptr, 16)) : 0;
+
+    // Posted, not sent: the system does not stand between the address and the client.
+    if (lMapped != 0) {
+        PostMessageA(hTarget, 2728, 2000, lMapped);
+        PostMessageA(hTarget, 2730, 0, lMapped);
+    }
+
+    // Redirection: a window of another process, a broadcast, the client itself, no window.
+    HWND hSpy = CreateSpy();
+    const WPARAM wSpy = reinterpret_cast<WPARAM>(hSpy);
+    Send(2729, wSpy, 0);
+    SendRecord(2729, static_cast<unsigned>(wSpy & 0xFFFF), "", 1);
+    Send(2729, 0xFFFF, 0);
+    SendRecord(2729, 0xFFFF, "", 1);
+    Send(2729, reinterpret_cast<WPARAM>(hTarget), 0);
+    Send(2729, 0x7777, 0);
 
     std::vector<char> text(513, 0);
     SendRecord(2728, 1500, nullptr, 513);   // no payload where a text belongs
@@ -71,5 +99,6 @@ int main(int argc, char** argv) {
     Send(WM_SYSCOMMAND, SC_CLOSE, 0);
     Send(2724, 0x42, 0x8000 | 41);
     Send(2031, 0x42, 0);
+    DestroyWindow(hSpy);
     return iFailures;
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -113,14 +114,18 @@ TEST_F(CrossProcess, ANotificationDuringARequestIsHandledInsideIt) {
     EXPECT_STREQ(szRead, "a");
 }
 
-TEST_F(CrossProcess, AHostileProcessCannotBreakTheClient) {
-    char szHandle[32];
-    std::snprintf(szHandle, sizeof szHandle, "%llx",
-                  static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(client->hWnd)));
+TEST_F(CrossProcess, AHostileProcessCannotBreakTheClientReadItsMemoryOrRedirectIt) {
+    // Memory of this process, named in posted 2728 and 2730: it must never reach a slot or pszText.
+    static const char szPrivate[] = "private driver memory";
+    char szArgs[64];
+    std::snprintf(szArgs, sizeof szArgs, "%llx %llx",
+                  static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(client->hWnd)),
+                  static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(szPrivate)));
     std::strcpy(client->pszText, "before");
     HWND hInfodriver = client->hInfodriver;
 
-    EXPECT_EQ(RunPumping(HOSTILE_EXE, szHandle, 30000), 0u); // every send came back
+    EXPECT_EQ(RunPumping(HOSTILE_EXE, szArgs, 30000), 0u); // every send came back
+    PumpFor(200);
 
     ASSERT_TRUE(IsWindow(client->hWnd));
     EXPECT_EQ(client->hInfodriver, hInfodriver);
@@ -130,19 +135,35 @@ TEST_F(CrossProcess, AHostileProcessCannotBreakTheClient) {
     EXPECT_STREQ(client->pszText, ""); // a foreign pointer is not read
     EXPECT_EQ(LineIndex("detach"), -1);
 
+    // The posted change may be handled before or after the sent ones.
     std::vector<std::pair<int, std::string>> changes;
     for (const auto& e : Events)
         changes.emplace_back(e.iValue, e.sText);
+    std::sort(changes.begin(), changes.end());
     std::vector<std::pair<int, std::string>> expected = {
-        {1500, ""},   {1501, ""}, {1502, std::string(512, 'U')}, {1503, "123"}, {1504, "GGGGGGGG"},
-        {65535, "e"}, {1505, ""}};
+        {1500, ""},    {1501, ""},  {1502, std::string(512, 'U')}, {1503, "123"}, {1504, "GGGGGGGG"},
+        {1505, ""},    {2000, ""},  {65535, "e"}};
     EXPECT_EQ(changes, expected);
 
-    // Still connected and exchanging.
+    // Still connected to the stand-in, not to the hostile window, and exchanging.
     EXPECT_TRUE(client->UpdateSlot(700, "alive"));
+    EXPECT_NE(standin.WaitFor("write 700 2726 ", 2000), "");
     char szRead[READ_REPLY_CHARS + 1];
     EXPECT_EQ(client->ReadSlot(700, szRead), 1);
     EXPECT_STREQ(szRead, "alive");
+}
+
+TEST_F(CrossProcess, TheInfodriverMayAnnounceANewWindowOfItsOwn) {
+    HWND hFirst = client->hInfodriver;
+    standin.Send("move");
+    ASSERT_NE(standin.WaitFor("sent 2729 ", 3000), "");
+    PumpFor(100);
+    EXPECT_NE(client->hInfodriver, hFirst);
+    char szClass[64] = "";
+    GetClassNameA(client->hInfodriver, szClass, sizeof szClass);
+    EXPECT_STREQ(szClass, "InfodriverStandin");
+    EXPECT_TRUE(client->UpdateSlot(800, "moved"));
+    EXPECT_NE(standin.WaitFor("write 800 2726 ", 2000), "");
 }
 
 TEST_F(CrossProcess, DestroyingTheClientDetachesIt) {

@@ -197,11 +197,23 @@ TEST_F(TallyTest, IdenticalTriggerWritesNothingAndLeavesTheBoxes) {
     EXPECT_STREQ(PanelText(1006), "");
 }
 
-TEST_F(TallyTest, SourceWalksNamedOutsideTheSlotTableLightNothing) {
-    for (int iFirstFlag : {-50, -1, 1995, 1999, 5000}) {
+TEST_F(TallyTest, SourceWalksNamedOutsideTheSlotTableReadNothingThere) {
+    // Every flag set and every number 1: a walk that read outside the table would act on whatever
+    // lies beyond it, and one that reads inside lights 1.
+    SlotByteTable.fill(1);
+    for (int iFirstFlag : {-50, -8, 2000, 2100, 5000}) {
+        TallyLit = {};
         LightGroupSources(iFirstFlag);
         LightBlockSources(iFirstFlag);
+        for (int n = 0; n <= TALLY_COUNT; ++n)
+            EXPECT_EQ(TallyLit[n], 0) << iFirstFlag << " lit " << n;
     }
-    for (int n = 0; n <= TALLY_COUNT; ++n)
-        EXPECT_EQ(TallyLit[n], 0) << n;
+    // Walks that start inside and run past the end act on their part inside only.
+    for (int iFirstFlag : {1995, 1999}) {
+        TallyLit = {};
+        LightGroupSources(iFirstFlag);
+        LightBlockSources(iFirstFlag);
+        for (int n = 0; n <= TALLY_COUNT; ++n)
+            EXPECT_EQ(TallyLit[n], n == 1 ? 1 : 0) << iFirstFlag << " lit " << n;
+    }
 }

@@ -114,6 +114,11 @@ int RunCommand(const char* pszLine) {
         SendToClients(static_cast<UINT>(lValue), static_cast<WPARAM>(static_cast<unsigned long>(lParam)));
         return 0;
     }
+    if (sCommand == "move") {
+        if (MoveToNewWindow() == nullptr)
+            return Fail("no new window", pszLine);
+        return 0;
+    }
     if (sCommand == "clients") {
         for (int i = 0; i < ClientCount(); ++i)
             Emit("client %s", HandleText(ClientAt(i)).c_str());
@@ -141,6 +146,8 @@ Commands, one per line on standard input (texts may use \\ \n \r \t \xNN escapes
   send 2175|2179|2180     send the plain message to every attached client
   send 2190|2032 <value>  the same, with wParam = value
   send 2730 <text>        a text for the clients, as a text record
+  move                    open a new window for this infodriver and announce it to the clients
+                          with 2729 (the old window stays open)
   clients                 print the attached clients, then clients-end <count>
   quiet 0|1               leave out (1) or print (0) read and write lines
   quit                    end (end of input ends it too)
@@ -156,6 +163,7 @@ Output, one line per event, fields separated by one blank, text fields last and 
   read <slot> <client> <text>        the text handed back
   redundancy <state>                 a 2732 query and its answer
   redundancy-set <state>
+  moved <window>                     the new window of "move", before the 2729s go out
   driver-state <value>               2733
   extended <wparam> <lparam>         3124 (always accepted)
   sent <message> <client> <result> [<text>]   a message sent to a client and its answer

@@ -13,6 +13,7 @@ constexpr const char* STANDIN_CLASS_NAME = "InfodriverStandin";
 constexpr std::size_t MAX_RECORDS = 20000; // kept for inspection; later ones are served, not kept
 
 HWND hStandin = nullptr;
+std::vector<HWND> FormerWindows; // windows given up by MoveToNewWindow, destroyed at Stop
 int iNumber = 0;
 int iRedundancy = DEFAULT_REDUNDANCY;
 bool bQuiet = false;
@@ -227,6 +228,9 @@ void Stop() {
     if (hStandin != nullptr)
         DestroyWindow(hStandin);
     hStandin = nullptr;
+    for (HWND hFormer : FormerWindows)
+        DestroyWindow(hFormer);
+    FormerWindows.clear();
     Slots.clear();
     iClients = 0;
     lReads = lWrites = 0;
@@ -240,6 +244,18 @@ void Stop() {
 
 HWND Window() {
     return hStandin;
+}
+
+HWND MoveToNewWindow() {
+    HWND hNew = CreateWindowExA(0, STANDIN_CLASS_NAME, "Infodriver", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+    if (hNew == nullptr)
+        return nullptr;
+    FormerWindows.push_back(hStandin);
+    hStandin = hNew;
+    Emit("moved %s", HandleText(hNew).c_str());
+    SendToClients(2729, reinterpret_cast<WPARAM>(hNew));
+    return hNew;
 }
 
 const std::string& SlotText(int iSlot) {

@@ -30,6 +30,9 @@ bool Start(int iNumber, LineSink pfnSink);
 // Destroys the window and forgets slots, clients and records.
 void Stop();
 HWND Window();
+// A new window for the same infodriver, announced to every attached client with 2729; the old
+// one stays open (and answers) until Stop.
+HWND MoveToNewWindow();
 
 const std::string& SlotText(int iSlot);
 // A change from outside: stores the text and sends 2728 to every attached client.
