@@ -12,7 +12,7 @@ constexpr int RECEIVE_CHUNK = 16;
 // after the message that spends this much time: a device that outpaces publishing must not hold
 // the user-interface thread. What is left is taken up by the next notification.
 constexpr int RECEIVE_BUDGET_BYTES = ASSEMBLY_BUFFER_SIZE;
-constexpr unsigned long FRAMING_BUDGET_MS = 200;
+constexpr unsigned long FRAMING_BUDGET_MS = 100;
 
 extern std::array<unsigned char, ASSEMBLY_BUFFER_SIZE> AssemblyBuffer; // unconsumed bytes, oldest first
 extern int iWrtPtr;                                                    // valid bytes in AssemblyBuffer

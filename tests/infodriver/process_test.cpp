@@ -141,8 +141,8 @@ TEST_F(CrossProcess, AHostileProcessCannotBreakTheClientReadItsMemoryOrRedirectI
         changes.emplace_back(e.iValue, e.sText);
     std::sort(changes.begin(), changes.end());
     std::vector<std::pair<int, std::string>> expected = {
-        {1500, ""},    {1501, ""},  {1502, std::string(512, 'U')}, {1503, "123"}, {1504, "GGGGGGGG"},
-        {1505, ""},    {2000, ""},  {65535, "e"}};
+        {1500, ""}, {1501, ""},  {1502, std::string(512, 'U')}, {1503, "123"}, {1504, "GGGGGGGG"}, {1505, ""},
+        {2000, ""}, {65535, "e"}};
     EXPECT_EQ(changes, expected);
 
     // Still connected to the stand-in, not to the hostile window, and exchanging.

@@ -103,6 +103,14 @@ class StandinProcess {
 
     std::size_t LineCount() { return Lines().size(); }
 
+    // The tick count at which each line arrived, parallel to Lines().
+    std::vector<DWORD> LineTimes() {
+        EnterCriticalSection(&csLines);
+        std::vector<DWORD> copy = times;
+        LeaveCriticalSection(&csLines);
+        return copy;
+    }
+
     void Stop() {
         if (hProcess == nullptr)
             return;
@@ -134,6 +142,7 @@ class StandinProcess {
                 sPending.erase(0, iEnd + 1);
                 EnterCriticalSection(&pSelf->csLines);
                 pSelf->lines.push_back(sLine);
+                pSelf->times.push_back(GetTickCount());
                 LeaveCriticalSection(&pSelf->csLines);
             }
         }
@@ -146,6 +155,7 @@ class StandinProcess {
     HANDLE hFromChild = nullptr;
     CRITICAL_SECTION csLines;
     std::vector<std::string> lines;
+    std::vector<DWORD> times;
 };
 
 // Runs a program to its end while this thread keeps answering messages; its exit code.

@@ -1,0 +1,105 @@
+#pragma once
+// A program of ours started as its own process under test: the driver, the receive-road tool or
+// the simulator. Its window, exit code, processor time and handles can be looked at from outside.
+#include <windows.h>
+
+#include <string>
+
+class ChildProcess {
+  public:
+    ChildProcess() = default;
+    ~ChildProcess() { Kill(); }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // sExe is a Linux or Windows path; the child inherits the environment and the console.
+    bool Start(const std::string& sExe, const std::string& sArgs) {
+        std::string sCommand = "\"" + WindowsPathOf(sExe) + "\" " + sArgs;
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (!CreateProcessA(nullptr, &sCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+            return false;
+        CloseHandle(pi.hThread);
+        hProcess = pi.hProcess;
+        dwProcessId = pi.dwProcessId;
+        return true;
+    }
+    bool Running() const { return hProcess != nullptr && WaitForSingleObject(hProcess, 0) == WAIT_TIMEOUT; }
+    // The exit code once the process has ended within dwMs; STILL_ACTIVE otherwise.
+    DWORD Wait(DWORD dwMs) {
+        if (hProcess == nullptr || WaitForSingleObject(hProcess, dwMs) != WAIT_OBJECT_0)
+            return STILL_ACTIVE;
+        DWORD dwCode = STILL_ACTIVE;
+        GetExitCodeProcess(hProcess, &dwCode);
+        return dwCode;
+    }
+    void Kill() {
+        if (hProcess == nullptr)
+            return;
+        if (Running())
+            TerminateProcess(hProcess, 1);
+        WaitForSingleObject(hProcess, 5000);
+        CloseHandle(hProcess);
+        hProcess = nullptr;
+    }
+    DWORD Id() const { return dwProcessId; }
+    // User and kernel time so far, in milliseconds.
+    double CpuMs() const {
+        FILETIME ftCreate, ftExit, ftKernel, ftUser;
+        if (hProcess == nullptr || !GetProcessTimes(hProcess, &ftCreate, &ftExit, &ftKernel, &ftUser))
+            return 0;
+        auto Ms = [](const FILETIME& ft) {
+            return static_cast<double>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) /
+                   1e4;
+        };
+        return Ms(ftKernel) + Ms(ftUser);
+    }
+    // The first top-level window of this process with the class name, or null.
+    HWND FindWindowOfClass(const char* pszClass) const {
+        struct Search {
+            DWORD dwId;
+            const char* pszClass;
+            HWND hFound;
+        } search{dwProcessId, pszClass, nullptr};
+        EnumWindows(
+            [](HWND hWnd, LPARAM lParam) -> BOOL {
+                auto* p = reinterpret_cast<Search*>(lParam);
+                DWORD dwId = 0;
+                GetWindowThreadProcessId(hWnd, &dwId);
+                char szClass[64] = "";
+                GetClassNameA(hWnd, szClass, sizeof szClass);
+                if (dwId == p->dwId && lstrcmpA(szClass, p->pszClass) == 0) {
+                    p->hFound = hWnd;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.hFound;
+    }
+    // Waits up to dwMs for that window to appear.
+    HWND WaitForWindow(const char* pszClass, DWORD dwMs) const {
+        for (DWORD dwWaited = 0;; dwWaited += 50) {
+            if (HWND hWnd = FindWindowOfClass(pszClass))
+                return hWnd;
+            if (dwWaited >= dwMs || !Running())
+                return nullptr;
+            Sleep(50);
+        }
+    }
+
+    static std::string WindowsPathOf(const std::string& sPath) {
+        if (sPath.empty() || sPath[0] != '/')
+            return sPath;
+        std::string sOut = "Z:" + sPath;
+        for (char& c : sOut)
+            if (c == '/')
+                c = '\\';
+        return sOut;
+    }
+
+  private:
+    HANDLE hProcess = nullptr;
+    DWORD dwProcessId = 0;
+};
