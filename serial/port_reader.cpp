@@ -4,6 +4,11 @@
 
 namespace {
 
+// Whether the reader's own open is still the one its port's run flag names.
+bool IsCurrent(const PortRecord& Start) {
+    return iRunFlag[Start.iPortNumber - 1] == Start.iGeneration;
+}
+
 int CurrentReadSize(int iIndex) {
     LONG iSize = iReadSize[iIndex];
     return iSize < 0 ? 0 : (iSize > PORT_READ_BUFFER ? PORT_READ_BUFFER : iSize);
@@ -14,7 +19,7 @@ int CurrentReadSize(int iIndex) {
 void AwaitRead(const PortRecord& Start, int iIndex, OVERLAPPED& Overlapped) {
     const HANDLE hWait[] = {Overlapped.hEvent, Start.hWakeEvent};
     while (WaitForMultipleObjects(2, hWait, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
-        if (!iRunFlag[iIndex] || iReadSize[iIndex] == 0) {
+        if (!IsCurrent(Start) || iReadSize[iIndex] == 0) {
             CancelIoEx(Start.hCom, &Overlapped);
             return;
         }
@@ -33,7 +38,7 @@ DWORD WINAPI PortReader(LPVOID pStartArea) {
         return 1;
 
     BYTE Buffer[PORT_READ_BUFFER];
-    while (iRunFlag[iIndex]) {
+    while (IsCurrent(Start)) {
         const int iSize = CurrentReadSize(iIndex);
         if (iSize == 0) {
             // A read of zero bytes completes at once with nothing; waiting for a new read size
@@ -45,14 +50,14 @@ DWORD WINAPI PortReader(LPVOID pStartArea) {
         bool bBackOff = false;
         if (ReadFile(Start.hCom, Buffer, iSize, &dwCount, &Overlapped)) {
             if (dwCount > 0)
-                PortDeliver(iIndex, Buffer, static_cast<int>(dwCount));
+                PortDeliver(Start, Buffer, static_cast<int>(dwCount));
             else
                 bBackOff = true;
         } else if (GetLastError() == ERROR_IO_PENDING) {
             AwaitRead(Start, iIndex, Overlapped);
             if (GetOverlappedResult(Start.hCom, &Overlapped, &dwCount, TRUE)) {
                 if (dwCount > 0)
-                    PortDeliver(iIndex, Buffer, static_cast<int>(dwCount));
+                    PortDeliver(Start, Buffer, static_cast<int>(dwCount));
             } else {
                 // Wine reports a read that timed out empty as ERROR_TIMEOUT, Windows as success
                 // with 0 bytes: both mean nothing arrived. Anything else failed, perhaps at once.
@@ -60,10 +65,13 @@ DWORD WINAPI PortReader(LPVOID pStartArea) {
                 bBackOff = dwError != ERROR_TIMEOUT && dwError != ERROR_OPERATION_ABORTED;
             }
         } else {
-            DWORD dwErrors = 0;
-            COMSTAT Status{};
-            ClearCommError(Start.hCom, &dwErrors, &Status);
-            PurgeComm(Start.hCom, PURGE_RXCLEAR);
+            // Once closed, the handle value may belong to a later open of the port.
+            if (IsCurrent(Start)) {
+                DWORD dwErrors = 0;
+                COMSTAT Status{};
+                ClearCommError(Start.hCom, &dwErrors, &Status);
+                PurgeComm(Start.hCom, PURGE_RXCLEAR);
+            }
             bBackOff = true;
         }
         ResetEvent(Overlapped.hEvent);
@@ -74,15 +82,17 @@ DWORD WINAPI PortReader(LPVOID pStartArea) {
     return 0;
 }
 
-void PortDeliver(int iIndex, const BYTE* pBytes, int iLength) {
+void PortDeliver(const PortRecord& Reader, const BYTE* pBytes, int iLength) {
     PortTablePin Pin;
-    PortRecord* pRecord = Pin.Record(iIndex);
-    if (!pRecord)
+    PortRecord* pRecord = Pin.Record(Reader.iPortNumber - 1);
+    // A closed open's record is cleared or filled by a later open: its chunk is not delivered.
+    if (!pRecord || pRecord->iGeneration != Reader.iGeneration)
         return;
     PortRecord& Record = *pRecord;
     const DWORD dwNow = GetTickCount();
     // Only what the queue really took is pending; the rest is counted as dropped by the queue.
-    const LONG iStored = RxQueuePush(Record.hRxQueue, pBytes, iLength);
+    // The reader's own queue: it outlives the reader, a later open's queue may not be its.
+    const LONG iStored = RxQueuePush(Reader.hRxQueue, pBytes, iLength);
     const LONG iPending = InterlockedExchangeAdd(&Record.iPendingCount, iStored) + iStored;
 
     if (HWND hWnd = Record.hNotifyWindow) {

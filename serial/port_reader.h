@@ -8,9 +8,13 @@ constexpr LONG PORT_NOTIFY_BACKLOG = 8192; // above this many pending bytes ever
 constexpr DWORD PORT_RETRY_WAIT_MS = 100;  // between reads that fail at once
 constexpr DWORD PORT_IDLE_WAIT_MS = 1000;  // while the read size is 0; a new size wakes it
 
+struct PortRecord;
+
 // Thread function; its argument is the start area.
 DWORD WINAPI PortReader(LPVOID pStartArea);
-void PortDeliver(int iIndex, const BYTE* pBytes, int iLength);
+// Delivers a chunk for the reader whose copy of the start area is Reader, as long as its open is
+// the record's.
+void PortDeliver(const PortRecord& Reader, const BYTE* pBytes, int iLength);
 // Bytes copied from the record's queue, 0..iCount; clears the notification flag.
 int PortRead(int iIndex, BYTE* pBuffer, int iCount);
 // The port's error word and status, with cbInQue replaced by the queue's fill level.

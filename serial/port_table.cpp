@@ -1,5 +1,6 @@
 #include "serial/port_table.h"
 
+#include "serial/abandoned_readers.h"
 #include "serial/port_reader.h"
 #include "serial/serial_port.h"
 
@@ -18,6 +19,14 @@ constexpr DWORD CLOSE_CANCEL_LIMIT_MS = 2000;
 constexpr DWORD CLOSE_LAST_WAIT_MS = 1000;
 constexpr DWORD WRITE_TIMEOUT_MS = 1000;
 
+LONG iLastGeneration = 0;
+
+LONG NextGeneration() {
+    if (++iLastGeneration <= 0)
+        iLastGeneration = 1;
+    return iLastGeneration;
+}
+
 void CloseIfOpen(HANDLE& h) {
     if (h) {
         CloseHandle(h);
@@ -32,9 +41,11 @@ bool AnyRecordInUse(const PortRecord* pRecords) {
     return false;
 }
 
-// Frees the table when no record is in use; the caller has unpinned it.
+// Frees the table when no record is in use and no abandoned reader may still pin it; the caller
+// has unpinned it. GlobalFree would free the block even while a reader holds it pinned.
 void FreeTableIfUnused() {
-    if (!hPortTable)
+    ReapAbandonedReaders();
+    if (!hPortTable || AbandonedReaderCount() > 0)
         return;
     bool bInUse;
     {
@@ -57,6 +68,7 @@ void ApplyTimeouts(PortRecord& Record, DWORD dwInterval, DWORD dwMultiplier) {
 // so a close never hangs. True when the thread has ended.
 bool StopReader(PortRecord& Record, int iIndex) {
     InterlockedExchange(&iRunFlag[iIndex], 0);
+    InterlockedExchange(&Record.iGeneration, 0);
     if (Record.hWakeEvent)
         SetEvent(Record.hWakeEvent);
     if (!Record.hReaderThread)
@@ -72,17 +84,20 @@ bool StopReader(PortRecord& Record, int iIndex) {
     return WaitForSingleObject(Record.hReaderThread, CLOSE_LAST_WAIT_MS) == WAIT_OBJECT_0;
 }
 
-// Releases everything setup made for the record and clears it. A reader that would not end
-// keeps its queue: leaking it is better than freeing storage under a running thread.
+// Releases everything setup made for the record and clears it. A reader that would not end is
+// abandoned with its queue and wake event, which are released once it has been seen to end; its
+// cleared generation keeps it from reading or delivering again.
 void ReleaseRecord(PortRecord& Record, int iIndex) {
     const bool bReaderEnded = StopReader(Record, iIndex);
     CloseIfOpen(Record.hCom);
-    if (bReaderEnded)
+    if (bReaderEnded) {
         RxQueueFree(Record.hRxQueue);
-    CloseIfOpen(Record.hReaderThread);
-    CloseIfOpen(Record.hStartSemaphore);
-    if (bReaderEnded)
+        CloseIfOpen(Record.hReaderThread);
         CloseIfOpen(Record.hWakeEvent);
+    } else {
+        AbandonReader(Record.hReaderThread, Record.hRxQueue, Record.hWakeEvent);
+    }
+    CloseIfOpen(Record.hStartSemaphore);
     std::memset(&Record, 0, sizeof Record);
 }
 
@@ -92,6 +107,7 @@ int PortOpen(SerialPort* pOwner, int iSpeed, int iDataBits, int iStopBits, int i
     const int n = pOwner->GetPortNumber();
     if (n < 1 || n > PORT_COUNT)
         return -1;
+    ReapAbandonedReaders();
     if (!hPortTable) {
         hPortTable = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, PORT_COUNT * sizeof(PortRecord));
         if (!hPortTable)
@@ -164,11 +180,13 @@ int PortSetup(PortRecord* pRecord, int iSpeed, int iDataBits, int iStopBits, int
         return 0;
     WaitForSingleObject(Record.hStartSemaphore, PORT_START_WAIT_MS);
 
-    InterlockedExchange(&iRunFlag[iIndex], 1);
+    Record.iGeneration = NextGeneration();
+    InterlockedExchange(&iRunFlag[iIndex], Record.iGeneration);
     StartArea = Record;
     Record.hReaderThread = CreateThread(nullptr, 0, PortReader, &StartArea, 0, &Record.dwReaderThreadId);
     if (!Record.hReaderThread) {
         InterlockedExchange(&iRunFlag[iIndex], 0);
+        Record.iGeneration = 0;
         return 0;
     }
     Record.LineProperties.wPacketLength = COMMPROP_LENGTH;

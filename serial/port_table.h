@@ -38,6 +38,9 @@ struct PortRecord {
     HANDLE hStartSemaphore;
     SerialPort* pOwner;
     HANDLE hWakeEvent; // auto-reset: a new read size or a close wakes the reader from any wait
+    // Unique to one open, never 0 while open: a reader delivers only into the record of its own
+    // open, not into one a later open of the same port filled.
+    volatile LONG iGeneration;
 };
 
 static_assert(offsetof(COMMPROP, wcProvChar) + sizeof(WCHAR) == COMMPROP_LENGTH,
@@ -48,7 +51,9 @@ static_assert(std::is_trivially_copyable_v<PortRecord>, "records are cleared and
 
 // Movable global block of PORT_COUNT records; null when no port is open.
 extern HGLOBAL hPortTable;
-// Per record index, outliving the table: whether the reader goes on, and its read size.
+// Per record index, outliving the table: the generation of the open whose reader is to go on
+// (0: none), and the read size. A reader runs only while the flag holds its own generation, so a
+// reader a close gave up on never resumes in a later open of the same port.
 extern volatile LONG iRunFlag[PORT_COUNT];
 extern volatile LONG iReadSize[PORT_COUNT];
 // The record a new reader thread starts from; free again once PortSetup returns.
@@ -58,7 +63,9 @@ extern PortRecord StartArea;
 int PortOpen(SerialPort* pOwner, int iSpeed, int iDataBits, int iStopBits, int iParity);
 // 1 on success, 0 when the port refused the settings or the queue or reader could not be made.
 int PortSetup(PortRecord* pRecord, int iSpeed, int iDataBits, int iStopBits, int iParity);
-// Stops and waits for the reader before releasing anything. -1: only free an unused table.
+// Stops and waits for the reader before releasing anything; a reader that does not end within
+// about 3 s is abandoned with what it holds, and the table is kept until it has ended.
+// -1: only free an unused table.
 void PortClose(int iIndex);
 int PortSetReadSize(int iIndex, int iReadSize);
 int PortSetNotifyWindow(int iIndex, HWND hWnd, int iReadSize);
