@@ -93,17 +93,18 @@ void FrameMessages() {
             bEndedEarly = true;
             return;
         }
+        // The notification's time is up: the message waits, whole, for the next one.
+        if (FramingBudgetSpent()) {
+            bEndedEarly = true;
+            ShowLinkCounts();
+            return;
+        }
         if (eKind == MessageKind::Trigger)
             ResolveTallies();
         else if (eKind != MessageKind::Marker)
             DecodeMessage(b, i, iEnd);
         RemoveFront(iEnd);
         CountReceived();
-        if (FramingBudgetSpent()) {
-            bEndedEarly = true;
-            ShowLinkCounts();
-            return;
-        }
         i = 0;
     }
     ShowLinkCounts();

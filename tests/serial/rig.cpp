@@ -217,8 +217,9 @@ void NotifyWindow::Pump(DWORD dwMs) {
 bool NotifyWindow::PumpUntil(const std::function<bool()>& bDone, DWORD dwMs) {
     const DWORD dwStart = GetTickCount();
     for (;;) {
+        // Notifications may keep coming: the time limit holds inside the loop too.
         MSG Msg;
-        while (PeekMessageA(&Msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (GetTickCount() - dwStart < dwMs && PeekMessageA(&Msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&Msg);
             DispatchMessageA(&Msg);
         }
