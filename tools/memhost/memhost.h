@@ -5,6 +5,7 @@
 // records debug lines, log lines, panel texts and the title's state word.
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct SlotWrite {
@@ -52,6 +53,8 @@ int CountDebugLines(const std::string& sLine);
 void ClearDiagnostics();
 // The text last set on a control; "" for one never set.
 const char* PanelText(int iControl);
+// Every text set on the panel, in order, as (control, text).
+const std::vector<std::pair<int, std::string>>& PanelWrites();
 void ClearPanel();
 // The state word last put into the window title; "" before any.
 const std::string& TitleState();

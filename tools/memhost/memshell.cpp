@@ -17,6 +17,7 @@ bool bLogOn = true;
 std::vector<std::string> DebugLog;
 std::vector<std::string> LogLog;
 std::map<int, std::string> Panel;
+std::vector<std::pair<int, std::string>> PanelLog;
 std::string sTitleState;
 unsigned long ulClock = 0;
 
@@ -61,8 +62,12 @@ const char* PanelText(int iControl) {
     auto it = Panel.find(iControl);
     return it == Panel.end() ? "" : it->second.c_str();
 }
+const std::vector<std::pair<int, std::string>>& PanelWrites() {
+    return PanelLog;
+}
 void ClearPanel() {
     Panel.clear();
+    PanelLog.clear();
 }
 const std::string& TitleState() {
     return sTitleState;
@@ -88,6 +93,7 @@ using namespace memhost;
 
 void SetPanelText(int iControl, const char* pszText) {
     Panel[iControl] = pszText;
+    PanelLog.emplace_back(iControl, pszText);
 }
 
 void DebugLine(const char* pszFormat, ...) {
