@@ -1,0 +1,128 @@
+#include "app/mainwnd.h"
+
+#include "app/config.h"
+#include "app/diagnostics.h"
+#include "app/menu.h"
+#include "app/panel.h"
+#include "app/receive.h"
+#include "app/tick.h"
+#include "app/title.h"
+#include "infodriver/callback.h"
+#include "infodriver/client.h"
+#include "protocol/settings.h"
+#include "resources/resource.h"
+#include "serial/device_port.h"
+
+#include <cstdio>
+
+HINSTANCE hInst = nullptr;
+int panelHeight = 0;
+
+namespace {
+
+// The icon asked for as the small one is not in the resources: the system makes one from icon 1.
+constexpr int SMALL_ICON_ID = 108;
+
+// Step 9: 5 refuses the window, anything else but 15 is noted and the driver runs on.
+bool ConnectInfodriver(HWND hWnd) {
+    const int iResult = Infodriver.Connect(iDeviceNumber, nullptr, 0, 0, 0, 0);
+    if (iResult == IDSTAT_NO_WINDOW) {
+        DebugLine("Connect failed to infodriver %d", iDeviceNumber);
+        LogLine("Connect failed to infodriver %d", iDeviceNumber);
+        char szText[128];
+        std::snprintf(szText, sizeof szText, "VORN Dravik Driver Error\n\nCannot hook into InfoDriver %d",
+                      iDeviceNumber);
+        MessageBoxA(hWnd, szText, "Driver Error", MB_OK | MB_ICONERROR);
+        return false;
+    }
+    if (iResult == IDSTAT_CONNECTED) {
+        DebugLine("Connected OK to infodriver %d on WS_%03d", iDeviceNumber, iWorkstation);
+        LogLine("Connected OK to infodriver %d on WS_%03d", iDeviceNumber, iWorkstation);
+    } else {
+        DebugLine("Other Error - code %d", Infodriver.iStatus);
+        LogLine("Other error code %d while connecting to infodriver %d", Infodriver.iStatus, iDeviceNumber);
+    }
+    return true;
+}
+
+// Steps 11 and 12: a port that fails to open leaves the driver running without serial input.
+void OpenDevicePort() {
+    DebugLine("Opening serial port %d, speed %ld", iPort, lSpeed);
+    DevicePort.SetSpeed(static_cast<int>(lSpeed));
+    DevicePort.SetDataBits(iDataBits);
+    DevicePort.SetStopBits(iStopBitsCode);
+    DevicePort.SetParity(iParityCode);
+    const int iResult = DevicePort.Open(iPort);
+    if (iResult == -1) {
+        DebugLine("Serial port %d is not available", iPort);
+        LogLine("Serial port %d is not available", iPort);
+    } else if (iResult == 1) {
+        DebugLine("Open serial port %d success", iPort);
+        LogLine("Open serial port %d success", iPort);
+    } else {
+        DebugLine("Serial port %d open returned code 0", iPort);
+    }
+}
+
+LRESULT OnCreate(HWND hWnd) {
+    hMainWnd = hWnd;
+    CreateStatusPanel(hWnd);
+    panelHeight = PanelHeight();
+    CreateDebugList(hWnd, panelHeight);
+    LoadConfiguration();
+    MoveWindow(hWnd, 0, 0, MAIN_WIDTH, iDebugMode != 0 ? MAIN_FULL_HEIGHT : panelHeight + MAIN_HIDDEN_EXTRA, TRUE);
+    SetStartMenuMarks(hWnd);
+    Infodriver.SetCallback(InfodriverCallback);
+    if (!ConnectInfodriver(hWnd))
+        return -1;
+    Infodriver.SetCounters(&iInfodriverTx, &iInfodriverRx);
+    OpenDevicePort();
+    DevicePort.SetNotifyWindow(hWnd, PORT_READ_SIZE);
+    SetTimer(hWnd, TICK_TIMER_ID, TICK_PERIOD_MS, nullptr);
+    return 0;
+}
+
+} // namespace
+
+void RegisterMainClass(const char* pszClassName) {
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = MainWindowProc;
+    wc.hInstance = hInst;
+    wc.hIcon = LoadIconA(hInst, MAKEINTRESOURCEA(IDI_DRAVIK));
+    wc.hIconSm = LoadIconA(hInst, MAKEINTRESOURCEA(SMALL_ICON_ID));
+    wc.hCursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)); // IDC_ARROW
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    wc.lpszMenuName = MAKEINTRESOURCEA(IDR_MAINMENU);
+    wc.lpszClassName = pszClassName;
+    RegisterClassExA(&wc);
+}
+
+LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam) {
+    switch (iMessage) {
+        case WM_CREATE:
+            return OnCreate(hWnd);
+        case WM_DESTROY:
+            LogLine("Driver closing");
+            PostQuitMessage(0);
+            return 0;
+        case WM_COMMNOTIFY:
+            OnReceiveNotify(hWnd, wParam, lParam);
+            return 0;
+        case WM_TIMER:
+            if (wParam == TICK_TIMER_ID)
+                OnTick(hWnd);
+            else if (wParam == RECEIVE_TIMER_ID)
+                OnReceiveTimer(hWnd);
+            return 0;
+        case WM_SIZE:
+            return 0;
+        case WM_COMMAND:
+            if (OnMenuCommand(hWnd, LOWORD(wParam)))
+                return 0;
+            return DefWindowProcA(hWnd, iMessage, wParam, lParam);
+        default:
+            return DefWindowProcA(hWnd, iMessage, wParam, lParam);
+    }
+}

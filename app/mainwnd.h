@@ -1,0 +1,17 @@
+#pragma once
+// The driver's main window: its creation runs the start-up sequence, its procedure routes the
+// serial notifications, the tick and the menu.
+#include <windows.h>
+
+constexpr int MAIN_WIDTH = 580;
+constexpr int MAIN_FULL_HEIGHT = 640;
+constexpr int MAIN_HIDDEN_EXTRA = 42; // below the panel when the debug list is covered
+constexpr int PORT_READ_SIZE = 16;
+
+extern HINSTANCE hInst; // the program's module: every resource, window and dialog comes from it
+extern int panelHeight; // the status panel's client height plus 2; the debug list starts there
+
+// The main window class (string 107), registered once. Its result is not examined: a failed
+// registration shows when the window is created.
+void RegisterMainClass(const char* pszClassName);
+LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam);
