@@ -15,6 +15,19 @@ struct Picture {
     std::vector<COLORREF> pixels;
 
     COLORREF At(int x, int y) const { return pixels[y * iWidth + x]; }
+    // How many rows hold a pixel of text: the height of the caption as drawn.
+    int TextRows(COLORREF crText) const {
+        int iRows = 0;
+        for (int y = 0; y < iHeight; ++y) {
+            for (int x = 1; x < iWidth - 1; ++x) {
+                if (At(x, y) == crText) {
+                    ++iRows;
+                    break;
+                }
+            }
+        }
+        return iRows;
+    }
     // The leftmost column with a pixel of text, or -1.
     int FirstTextColumn(COLORREF crText) const {
         for (int x = 0; x < iWidth; ++x) {
@@ -232,8 +245,26 @@ TEST_F(Indicator, StyleBitsPlaceTheCaptionAndTheEdge) {
     ASSERT_GE(iLeft, 0);
     EXPECT_LE(iLeft, 3);
     EXPECT_GT(iCentred, 25);
+}
 
-    // A caption wider than the control starts at its left edge even when centred.
+TEST_F(Indicator, CaptionTooWideIsShrunkThenCut) {
+    const COLORREF crText = GetSysColor(COLOR_BTNTEXT);
+    HWND hWide = Create("Rx Only$arialbold,8", 6, 120, 16);
+    int iFullRows = PaintOf(hWide).TextRows(crText);
+    ASSERT_GT(iFullRows, 0);
+
+    // A quarter narrower than the caption at 8 points: drawn smaller, not cut.
+    HDC hDC = GetDC(hWide);
+    HGDIOBJ hOld = SelectObject(hDC, reinterpret_cast<HGDIOBJ>(SendMessageA(hWide, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    GetTextExtentPoint32A(hDC, "Rx Only", 7, &size);
+    SelectObject(hDC, hOld);
+    ReleaseDC(hWide, hDC);
+    Picture shrunk = PaintOf(Create("Rx Only$arialbold,8", 6, size.cx * 3 / 4 + 4, 16));
+    EXPECT_GT(shrunk.TextRows(crText), 0);
+    EXPECT_LT(shrunk.TextRows(crText), iFullRows);
+
+    // Too wide even at the smallest size: it starts at the left edge, centred or not.
     Picture cut = PaintOf(Create("RxOnlyBroken$arialbold,8", 6, 30, 16));
     int iCut = cut.FirstTextColumn(crText);
     EXPECT_GE(iCut, 0);

@@ -8,7 +8,8 @@ namespace {
 constexpr COLORREF AMBER = RGB(255, 191, 0);
 constexpr COLORREF GREEN = RGB(0, 200, 0);
 constexpr COLORREF LAMP_TEXT = RGB(0, 0, 0);
-constexpr int TEXT_MARGIN = 1; // pixels between the edge and the caption
+constexpr int TEXT_MARGIN = 1;    // pixels between the edge and the caption
+constexpr int MIN_FIT_HEIGHT = 8; // pixels: the smallest caption that still reads
 
 COLORREF FaceColour(int iLook) {
     switch (iLook) {
@@ -38,23 +39,59 @@ void DrawFaceAndEdge(HWND hWnd, HDC hDC, RECT* pRect) {
         DrawEdge(hDC, pRect, BDR_RAISEDINNER, BF_RECT | BF_ADJUST);
 }
 
-void DrawCaption(HWND hWnd, HDC hDC, RECT rect) {
+int TextWidth(HDC hDC, const char* pszText, int iLength) {
+    SIZE size{};
+    GetTextExtentPoint32A(hDC, pszText, iLength, &size);
+    return size.cx;
+}
+
+// A caption too wide for the control is tried in smaller sizes of its font, down to the smallest
+// legible one, before it is cut. Returns the smaller font, selected, for the caller to delete
+// once the DC no longer holds it; nullptr when the selected font serves.
+HFONT SelectFittingFont(HDC hDC, const char* pszText, int iLength, int iWidth) {
+    if (TextWidth(hDC, pszText, iLength) <= iWidth)
+        return nullptr;
+    HGDIOBJ hFont = GetCurrentObject(hDC, OBJ_FONT);
+    LOGFONTA font{};
+    if (GetObjectA(hFont, sizeof font, &font) == 0 || font.lfHeight == 0)
+        return nullptr;
+    int iSign = font.lfHeight < 0 ? -1 : 1;
+    HFONT hSmaller = nullptr;
+    for (int iHeight = iSign * font.lfHeight - 1; iHeight >= MIN_FIT_HEIGHT; --iHeight) {
+        font.lfHeight = iSign * iHeight;
+        font.lfWidth = 0;
+        HFONT hTry = CreateFontIndirectA(&font);
+        if (hTry == nullptr)
+            break;
+        SelectObject(hDC, hTry);
+        if (hSmaller != nullptr)
+            DeleteObject(hSmaller);
+        hSmaller = hTry;
+        if (TextWidth(hDC, pszText, iLength) <= iWidth)
+            break;
+    }
+    return hSmaller;
+}
+
+// Returns a font made for the drawing, which the caller deletes after restoring the DC.
+HFONT DrawCaption(HWND hWnd, HDC hDC, RECT rect) {
     char szCaption[CC_CAPTION_CHARS];
     int iLength = GetWindowTextA(hWnd, szCaption, sizeof szCaption);
     if (iLength <= 0)
-        return;
+        return nullptr;
     InflateRect(&rect, -TEXT_MARGIN, 0);
+    const int iWidth = rect.right - rect.left;
+    HFONT hFitted = SelectFittingFont(hDC, szCaption, iLength, iWidth);
     UINT iFormat = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
-    SIZE size{};
-    GetTextExtentPoint32A(hDC, szCaption, iLength, &size);
     DWORD dwStyle = static_cast<DWORD>(GetWindowLongPtrA(hWnd, GWL_STYLE));
-    if (size.cx > rect.right - rect.left)
+    if (TextWidth(hDC, szCaption, iLength) > iWidth)
         iFormat |= DT_LEFT | DT_END_ELLIPSIS; // the start of a long caption says more than its middle
     else if (dwStyle & CCBS_CENTER)
         iFormat |= DT_CENTER;
     SetBkMode(hDC, TRANSPARENT);
     SetTextColor(hDC, TextColour(hWnd, ButtonLook(hWnd)));
     DrawTextA(hDC, szCaption, iLength, &rect, iFormat);
+    return hFitted;
 }
 
 } // namespace
@@ -68,6 +105,8 @@ void PaintButton(HWND hWnd, HDC hDC) {
     HFONT hFont = ButtonFont(hWnd);
     if (hFont != nullptr)
         SelectObject(hDC, hFont);
-    DrawCaption(hWnd, hDC, rect);
+    HFONT hFitted = DrawCaption(hWnd, hDC, rect);
     RestoreDC(hDC, iSaved);
+    if (hFitted != nullptr)
+        DeleteObject(hFitted);
 }

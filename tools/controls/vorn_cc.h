@@ -29,13 +29,15 @@
 // Style bits (the low, class-specific bits of the window style)
 //
 //   CCBS_RAISED  0x0001  a raised one-pixel edge
-//   CCBS_CENTER  0x0002  the caption centred (else left-aligned); a caption wider than the
-//                        control is left-aligned and cut with an ellipsis either way
+//   CCBS_CENTER  0x0002  the caption centred (else left-aligned)
 //   CCBS_SUNKEN  0x0004  a sunken one-pixel edge, as SS_SUNKEN fields have; wins over CCBS_RAISED
 //
 //   The status panel's indicator has 6: a centred caption in a sunken edge.
 //
-// The caption is one line, centred vertically; a disabled control draws it grey.
+// The caption is one line, centred vertically; a disabled control draws it grey. A caption wider
+// than the control is drawn in a smaller size of its font, down to 8 pixels high ("Rx Only" fits
+// the status panel's indicator that way); if it still does not fit it is left-aligned and cut
+// with an ellipsis, whatever the style.
 #include <windows.h>
 
 #if defined(VORN_CC_BUILD)
