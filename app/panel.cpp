@@ -17,7 +17,7 @@ INT_PTR CALLBACK PanelDialogProc(HWND, UINT iMessage, WPARAM, LPARAM) {
 
 HWND CreateStatusPanel(HWND hParent) {
     HINSTANCE hInst = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(hParent, GWLP_HINSTANCE));
-    hStatusPanel = CreateDialogParamA(hInst, MAKEINTRESOURCEA(IDD_STATUS_PANEL), hParent, PanelDialogProc, 0);
+    hStatusPanel = CreateDialogParamA(hInst, MAKEINTRESOURCEA(IDD_STATUS), hParent, PanelDialogProc, 0);
     return hStatusPanel;
 }
 

@@ -4,9 +4,12 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
+# fonts-wine and fonts-liberation: Wine's stand-ins for the Windows fonts (MS Sans Serif, Arial),
+# without which dialogs are measured in a wider font than on Windows. xvfb, x11-utils and
+# imagemagick: scripts/screenshot.sh.
 PACKAGES=(
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-    wine64 wine socat xvfb cmake ninja-build googletest g++
+    wine64 wine fonts-wine fonts-liberation socat xvfb x11-utils imagemagick cmake ninja-build googletest g++
 )
 
 install_missing() {
