@@ -1,6 +1,7 @@
 #pragma once
-// A hidden stand-in for the driver's main window: the real status panel and the real debug list
-// as children of a top-level window on the test's thread, read back through the controls.
+// A hidden stand-in for the driver's main window: the real status panel (dialog 130, with the
+// control libraries loaded from the package folder) and the real debug list as children of a
+// top-level window on the test's thread, read back through the controls.
 #include "app/diagnostics.h"
 #include "app/panel.h"
 
@@ -12,9 +13,10 @@
 class ShellWindow {
   public:
     ShellWindow() {
+        LoadControlLibraries();
         hWnd = CreateWindowExA(0, "STATIC", "shell", WS_OVERLAPPED, 0, 0, 580, 640, nullptr, nullptr,
                                GetModuleHandleA(nullptr), nullptr);
-        CreatePanel();
+        CreateStatusPanel(hWnd);
         CreateDebugList(hWnd, PanelHeight());
     }
     ~ShellWindow() {
@@ -52,18 +54,12 @@ class ShellWindow {
         return false;
     }
 
-  private:
-    // Until the panel dialog can be loaded here, plain static controls under the panel's ids.
-    void CreatePanel() {
-        hStatusPanel = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 580, 300, hWnd, nullptr,
-                                       GetModuleHandleA(nullptr), nullptr);
-        for (int iId : {2001, 2002, 2003, 2005, 2006, 2007, 2008, 2009, 2010})
-            CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, hStatusPanel,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(iId)), nullptr, nullptr);
-        for (int iId = 1006; iId <= 1133; ++iId)
-            CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, hStatusPanel,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(iId)), nullptr, nullptr);
+    // The libraries that provide the indicator's class, as the driver loads them; kept loaded.
+    static void LoadControlLibraries() {
+        LoadLibraryA(DRAVIK_PACKAGE_DIR "\\vorn_cc.dll");
+        LoadLibraryA(DRAVIK_PACKAGE_DIR "\\vorn_cc09.dll");
     }
 
+  private:
     HWND hWnd = nullptr;
 };
