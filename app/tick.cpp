@@ -1,5 +1,6 @@
 #include "app/tick.h"
 
+#include "app/port_watch.h"
 #include "app/receive.h"
 #include "protocol/external.h"
 #include "protocol/link.h"
@@ -11,11 +12,12 @@ unsigned long ulLastTick = 0;
 bool bTicked = false;
 } // namespace
 
-void OnTick(HWND) {
+void OnTick(HWND hWnd) {
     ulLastTick = TickCountMs();
     bTicked = true;
     OnLinkTimer();
     WatchReceiveOverflow();
+    WatchDevicePort(hWnd);
 }
 
 bool TickOverdue() {

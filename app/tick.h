@@ -1,5 +1,6 @@
 #pragma once
-// The main window's one-second timer: link supervision and the receive queue's overflow watch.
+// The main window's one-second timer: link supervision, the receive queue's overflow watch and
+// the device port's return.
 #include <windows.h>
 
 constexpr UINT_PTR TICK_TIMER_ID = 1;

@@ -26,6 +26,14 @@ void AwaitRead(const PortRecord& Start, int iIndex, OVERLAPPED& Overlapped) {
     }
 }
 
+// The run of failed reads, published to the reader's own record while it is current.
+void NoteFailedReads(const PortRecord& Start, LONG iFailed) {
+    PortTablePin Pin;
+    PortRecord* pRecord = Pin.Record(Start.iPortNumber - 1);
+    if (pRecord && pRecord->iGeneration == Start.iGeneration)
+        InterlockedExchange(&pRecord->iFailedReads, iFailed);
+}
+
 } // namespace
 
 DWORD WINAPI PortReader(LPVOID pStartArea) {
@@ -38,6 +46,7 @@ DWORD WINAPI PortReader(LPVOID pStartArea) {
         return 1;
 
     BYTE Buffer[PORT_READ_BUFFER];
+    LONG iFailed = 0;
     while (IsCurrent(Start)) {
         const int iSize = CurrentReadSize(iIndex);
         if (iSize == 0) {
@@ -75,6 +84,11 @@ DWORD WINAPI PortReader(LPVOID pStartArea) {
             bBackOff = true;
         }
         ResetEvent(Overlapped.hEvent);
+        // Published on a change only: a healthy port costs nothing here.
+        const LONG iNow = bBackOff ? iFailed + 1 : 0;
+        if (iNow != iFailed && iNow <= PORT_FAILING_READS)
+            NoteFailedReads(Start, iNow);
+        iFailed = iNow;
         if (bBackOff)
             WaitForSingleObject(Start.hWakeEvent, PORT_RETRY_WAIT_MS);
     }
@@ -137,6 +151,12 @@ void PortGetStatus(int iIndex, COMSTAT* pStatus, DWORD* pdwErrors) {
     const int iFill = RxQueueFill(Record.hRxQueue);
     ClearCommError(Record.hCom, pdwErrors, pStatus);
     pStatus->cbInQue = static_cast<DWORD>(iFill);
+}
+
+bool PortReadsFailing(int iIndex) {
+    PortTablePin Pin;
+    const PortRecord* pRecord = Pin.Record(iIndex);
+    return pRecord && pRecord->hCom && pRecord->iFailedReads >= PORT_FAILING_READS;
 }
 
 int PortDroppedBytes(int iIndex) {

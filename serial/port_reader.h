@@ -7,6 +7,7 @@ constexpr DWORD PORT_NOTIFY_INTERVAL_MS = 100;
 constexpr LONG PORT_NOTIFY_BACKLOG = 8192; // above this many pending bytes every chunk is announced
 constexpr DWORD PORT_RETRY_WAIT_MS = 100;  // between reads that fail at once
 constexpr DWORD PORT_IDLE_WAIT_MS = 1000;  // while the read size is 0; a new size wakes it
+constexpr LONG PORT_FAILING_READS = 10;    // this many failed reads in a row: the port is failing
 
 struct PortRecord;
 
@@ -21,3 +22,5 @@ int PortRead(int iIndex, BYTE* pBuffer, int iCount);
 void PortGetStatus(int iIndex, COMSTAT* pStatus, DWORD* pdwErrors);
 // Bytes the record's queue had to drop, or -1.
 int PortDroppedBytes(int iIndex);
+// Whether the record's reads have kept failing (PORT_FAILING_READS in a row).
+bool PortReadsFailing(int iIndex);

@@ -41,6 +41,9 @@ struct PortRecord {
     // Unique to one open, never 0 while open: a reader delivers only into the record of its own
     // open, not into one a later open of the same port filled.
     volatile LONG iGeneration;
+    // Reads in a row that failed (not those that timed out empty): a port whose device has gone,
+    // such as a pulled USB adapter, fails every read.
+    volatile LONG iFailedReads;
 };
 
 static_assert(offsetof(COMMPROP, wcProvChar) + sizeof(WCHAR) == COMMPROP_LENGTH,

@@ -78,6 +78,10 @@ void SerialPort::GetStatus(COMSTAT* pStatus, DWORD* pdwErrors) {
         PortGetStatus(iIndex, pStatus, pdwErrors);
 }
 
+bool SerialPort::ReadsFailing() const {
+    return iIndex >= 0 && PortReadsFailing(iIndex);
+}
+
 int SerialPort::GetDroppedBytes() const {
     return iIndex >= 0 ? PortDroppedBytes(iIndex) : -1;
 }

@@ -29,6 +29,8 @@ class SerialPort {
     bool IsOpen() const { return bOpen != 0; }
     // Received bytes the queue could not hold, -1 when not open.
     int GetDroppedBytes() const;
+    // The open port's reads keep failing: its device has probably gone.
+    bool ReadsFailing() const;
 
   private:
     void ReopenIfOpen(int iPort);

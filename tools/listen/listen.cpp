@@ -3,6 +3,7 @@
 // hidden window, the protocol core, and the real infodriver client. For demonstrations and for
 // watching a device on site before the driver is installed. Prints a line a second while bytes
 // arrive, and the totals at the end.
+#include "app/config.h"
 #include "app/diagnostics.h"
 #include "app/panel.h"
 #include "app/receive.h"
@@ -109,7 +110,9 @@ int main(int argc, char** argv) {
     if (argc < 3)
         return Usage();
     int iNumber = std::atoi(argv[1]);
-    int iPort = std::atoi(argv[2]);
+    // The configured port, as the driver's settings would give it: the tick opens it again if
+    // it goes.
+    iPort = std::atoi(argv[2]);
     int iSpeed = 38400;
     for (int i = 3; i < argc; ++i) {
         if (std::strcmp(argv[i], "--extensions") == 0)
