@@ -29,7 +29,8 @@ void ShowVersion(HWND hDlg) {
     std::snprintf(szQuery, sizeof szQuery, "\\StringFileInfo\\%04X%04X\\FileVersion", pTranslation[0],
                   pTranslation[1]);
     char* pszVersion = nullptr;
-    if (!VerQueryValueA(block.data(), szQuery, reinterpret_cast<void**>(&pszVersion), &uLength) || uLength == 0)
+    if (!VerQueryValueA(block.data(), szQuery, reinterpret_cast<void**>(&pszVersion), &uLength) ||
+        uLength == 0)
         return;
     char szLine[128];
     std::snprintf(szLine, sizeof szLine, "Version %.*s", static_cast<int>(uLength), pszVersion);

@@ -60,6 +60,10 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR pszCommandLine, int) {
     HACCEL hAccelerators = LoadAcceleratorsA(hInstance, MAKEINTRESOURCEA(IDR_MAINMENU));
     MSG msg{};
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        // The driver sets no timer procedure: a WM_TIMER that names one was posted by another
+        // process, and dispatching it would call an address of that process's choosing.
+        if (msg.message == WM_TIMER && msg.lParam != 0)
+            continue;
         if (TranslateAcceleratorA(msg.hwnd, hAccelerators, &msg))
             continue;
         TranslateMessage(&msg);

@@ -16,9 +16,13 @@
 #include <cstdio>
 
 HINSTANCE hInst = nullptr;
+HWND hMainWnd = nullptr;
 int panelHeight = 0;
 
 namespace {
+
+bool bCreated = false; // the start-up sequence has run: it never runs twice
+bool bClosing = false; // CloseMainWindow has begun the window's destruction
 
 // The icon asked for as the small one is not in the resources: the system makes one from icon 1.
 constexpr int SMALL_ICON_ID = 108;
@@ -65,16 +69,20 @@ void OpenDevicePort() {
 }
 
 LRESULT OnCreate(HWND hWnd) {
+    bCreated = true;
     hMainWnd = hWnd;
     CreateStatusPanel(hWnd);
     panelHeight = PanelHeight();
     CreateDebugList(hWnd, panelHeight);
     LoadConfiguration();
-    MoveWindow(hWnd, 0, 0, MAIN_WIDTH, iDebugMode != 0 ? MAIN_FULL_HEIGHT : panelHeight + MAIN_HIDDEN_EXTRA, TRUE);
+    MoveWindow(hWnd, 0, 0, MAIN_WIDTH, iDebugMode != 0 ? MAIN_FULL_HEIGHT : panelHeight + MAIN_HIDDEN_EXTRA,
+               TRUE);
     SetStartMenuMarks(hWnd);
     Infodriver.SetCallback(InfodriverCallback);
-    if (!ConnectInfodriver(hWnd))
+    if (!ConnectInfodriver(hWnd)) {
+        bClosing = true; // the refused window is destroyed by the system
         return -1;
+    }
     Infodriver.SetCounters(&iInfodriverTx, &iInfodriverRx);
     OpenDevicePort();
     DevicePort.SetNotifyWindow(hWnd, PORT_READ_SIZE);
@@ -83,6 +91,13 @@ LRESULT OnCreate(HWND hWnd) {
 }
 
 } // namespace
+
+void CloseMainWindow() {
+    if (hMainWnd == nullptr)
+        return;
+    bClosing = true;
+    DestroyWindow(hMainWnd);
+}
 
 void RegisterMainClass(const char* pszClassName) {
     WNDCLASSEXA wc{};
@@ -100,13 +115,24 @@ void RegisterMainClass(const char* pszClassName) {
 }
 
 LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam) {
+    // Any process may send or post any message here: creation and destruction are taken only when
+    // this program began them.
     switch (iMessage) {
+        case WM_NCCREATE:
+            return bCreated ? TRUE : DefWindowProcA(hWnd, iMessage, wParam, lParam);
         case WM_CREATE:
-            return OnCreate(hWnd);
+            return bCreated ? 0 : OnCreate(hWnd);
+        case WM_CLOSE:
+            CloseMainWindow();
+            return 0;
         case WM_DESTROY:
+            if (!bClosing || InSendMessage())
+                return 0;
             LogLine("Driver closing");
             PostQuitMessage(0);
             return 0;
+        case WM_NCDESTROY:
+            return bClosing && !InSendMessage() ? DefWindowProcA(hWnd, iMessage, wParam, lParam) : 0;
         case WM_COMMNOTIFY:
             OnReceiveNotify(hWnd, wParam, lParam);
             return 0;

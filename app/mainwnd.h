@@ -9,9 +9,13 @@ constexpr int MAIN_HIDDEN_EXTRA = 42; // below the panel when the debug list is 
 constexpr int PORT_READ_SIZE = 16;
 
 extern HINSTANCE hInst; // the program's module: every resource, window and dialog comes from it
+extern HWND hMainWnd;   // the main window once created; destroying it ends the program
 extern int panelHeight; // the status panel's client height plus 2; the debug list starts there
 
 // The main window class (string 107), registered once. Its result is not examined: a failed
 // registration shows when the window is created.
 void RegisterMainClass(const char* pszClassName);
 LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam);
+// Destroys the main window, which ends the program. Only a destruction begun here is taken for
+// one: a WM_DESTROY that another process sends or posts is not.
+void CloseMainWindow();

@@ -9,7 +9,8 @@
 namespace {
 
 void Mark(HWND hWnd, int iPopup, UINT uCommand, bool bChecked) {
-    CheckMenuItem(GetSubMenu(GetMenu(hWnd), iPopup), uCommand, MF_BYCOMMAND | (bChecked ? MF_CHECKED : MF_UNCHECKED));
+    CheckMenuItem(GetSubMenu(GetMenu(hWnd), iPopup), uCommand,
+                  MF_BYCOMMAND | (bChecked ? MF_CHECKED : MF_UNCHECKED));
 }
 
 // Width 580 and the given height where the window stands; a minimised window gets the size for
@@ -87,7 +88,7 @@ bool OnMenuCommand(HWND hWnd, int iCommand) {
             DialogBoxParamA(hInst, MAKEINTRESOURCEA(IDD_ABOUT), hWnd, AboutDialogProc, 0);
             return true;
         case IDM_EXIT:
-            DestroyWindow(hWnd);
+            CloseMainWindow();
             return true;
         case IDM_DEBUG_CLEAR:
             if (hDebugList != nullptr)

@@ -1,12 +1,12 @@
 #include "app/title.h"
 
+#include "app/mainwnd.h"
 #include "protocol/settings.h"
 #include "resources/resource.h"
 
 #include <cstdio>
 
 char szWindowTitle[TITLE_CHARS] = "";
-HWND hMainWnd = nullptr;
 
 namespace {
 char szTitleFormat[TITLE_CHARS] = "";

@@ -8,7 +8,6 @@
 constexpr int TITLE_CHARS = 100;
 
 extern char szWindowTitle[TITLE_CHARS];
-extern HWND hMainWnd; // the main window once created; destroying it ends the program
 
 // Loads the title format (string 103) and the version text (string 111) of the module.
 void LoadTitleStrings(HINSTANCE hInst);

@@ -1,6 +1,6 @@
 #include "infodriver/callback.h"
 
-#include "app/title.h"
+#include "app/mainwnd.h"
 #include "protocol/assembly.h"
 
 bool HandleSlotChange(int iIndex, const char* pszText, InfodriverClient* pClient) {
@@ -27,8 +27,7 @@ void InfodriverCallback(InfodriverClient* pClient, int iIndex, const char* pszTe
     if (pClient->iStatus == IDSTAT_NOT_CONNECTED) {
         LogLine("Infodriver %d disconnected", pClient->iDevice);
         // The main window's destruction ends the program.
-        if (hMainWnd != nullptr)
-            DestroyWindow(hMainWnd);
+        CloseMainWindow();
         return;
     }
     if (pClient->iStatus != IDSTAT_CONNECTED) {

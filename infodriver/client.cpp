@@ -31,8 +31,10 @@ InfodriverClient::InfodriverClient(int iHeaderVersion) {
 
 InfodriverClient::~InfodriverClient() {
     // The window first: while its detach waits, the infodriver may still send a 2730 text.
-    if (hWnd != nullptr)
+    if (hWnd != nullptr) {
+        bDestroying = true;
         DestroyWindow(hWnd);
+    }
     hWnd = nullptr;
     delete[] pszText;
     pszText = nullptr;

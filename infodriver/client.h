@@ -118,7 +118,8 @@ class InfodriverClient {
     int iExtFlag = 0;
     int iNotifyValue = 0;
 
-    bool bSearching = false; // the search is under way: any valid 2729 answer is taken
+    bool bSearching = false;  // the search is under way: any valid 2729 answer is taken
+    bool bDestroying = false; // this client began its window's destruction
 
     static bool bClassRegistered;
 

@@ -1,7 +1,6 @@
 // What the protocol core publishes goes through the driver's client.
 #include "infodriver/client.h"
 
-
 bool PublishSlot(int iSlot, const char* pszText) {
     return Infodriver.UpdateSlot(iSlot, "%s", pszText);
 }

@@ -137,14 +137,19 @@ LRESULT InfodriverClient::HandleMessage(UINT iMessage, WPARAM wParam, const char
 }
 
 LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam) {
-    // Creation and destruction arrive from this thread only; another process sending them (or a
-    // second WM_CREATE) must not replace the client pointer or fake a detach.
+    // Creation and destruction arrive from this thread only; another process sending or posting
+    // them (or a second WM_CREATE) must not replace the client pointer or fake a detach.
     bool bOwnThread = !InSendMessage();
     if (iMessage == WM_CREATE && bOwnThread && ClientOf(hWnd) == nullptr) {
         auto* pCreate = reinterpret_cast<const CREATESTRUCTA*>(lParam);
         auto* pClient = static_cast<InfodriverClient*>(pCreate->lpCreateParams);
         SetWindowLongPtrA(hWnd, 0, reinterpret_cast<LONG_PTR>(pClient));
-        return pClient != nullptr ? pClient->OnCreate(hWnd) : -1;
+        if (pClient == nullptr)
+            return -1;
+        const LRESULT iResult = pClient->OnCreate(hWnd);
+        // A refused window is destroyed by the system, and that destruction is genuine.
+        pClient->bDestroying = iResult < 0;
+        return iResult;
     }
     InfodriverClient* pClient = ClientOf(hWnd);
     if (pClient == nullptr)
@@ -152,11 +157,11 @@ LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARA
 
     switch (iMessage) {
         case WM_DESTROY:
-            if (bOwnThread && pClient->hInfodriver != nullptr)
+            if (bOwnThread && pClient->bDestroying && pClient->hInfodriver != nullptr)
                 SendMessageA(pClient->hInfodriver, INFO_DETACH, 0, static_cast<LPARAM>(pClient->iDevice));
             return 0;
         case WM_NCDESTROY:
-            if (!bOwnThread)
+            if (!bOwnThread || !pClient->bDestroying)
                 return 0;
             SetWindowLongPtrA(hWnd, 0, 0);
             if (pClient->hWnd == hWnd)

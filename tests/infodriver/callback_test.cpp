@@ -2,7 +2,7 @@
 // the stand-in's core in this process.
 #include "inprocess_fixture.h"
 
-#include "app/title.h"
+#include "app/mainwnd.h"
 #include "infodriver/callback.h"
 #include "tests/app/shell_window.h"
 

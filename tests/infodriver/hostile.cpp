@@ -57,6 +57,10 @@ int main(int argc, char** argv) {
         PostMessageA(hTarget, 2728, 2000, lMapped);
         PostMessageA(hTarget, 2730, 0, lMapped);
     }
+    // Creation and destruction posted: they arrive as if from the client's own thread.
+    PostMessageA(hTarget, WM_DESTROY, 0, 0);
+    PostMessageA(hTarget, WM_NCDESTROY, 0, 0);
+    PostMessageA(hTarget, WM_CREATE, 0, 0);
 
     // Redirection: a window of another process, a broadcast, the client itself, no window.
     HWND hSpy = CreateSpy();

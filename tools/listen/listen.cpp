@@ -8,6 +8,7 @@
 #include "app/panel.h"
 #include "app/receive.h"
 #include "app/tick.h"
+#include "app/mainwnd.h"
 #include "app/title.h"
 #include "infodriver/callback.h"
 #include "infodriver/client.h"
