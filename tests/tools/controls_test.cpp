@@ -14,7 +14,11 @@ struct Picture {
     int iHeight = 0;
     std::vector<COLORREF> pixels;
 
-    COLORREF At(int x, int y) const { return pixels[y * iWidth + x]; }
+    COLORREF At(int x, int y) const {
+        if (x < 0 || y < 0 || x >= iWidth || y >= iHeight || pixels.size() != std::size_t(iWidth) * iHeight)
+            return CLR_INVALID;
+        return pixels[y * iWidth + x];
+    }
     // How many rows hold a pixel of text: the height of the caption as drawn.
     int TextRows(COLORREF crText) const {
         int iRows = 0;
@@ -41,9 +45,10 @@ struct Picture {
 };
 
 Picture PaintOf(HWND hWnd) {
-    RECT rect;
-    GetClientRect(hWnd, &rect);
     Picture picture;
+    RECT rect;
+    if (hWnd == nullptr || !GetClientRect(hWnd, &rect) || rect.right <= 0 || rect.bottom <= 0)
+        return picture;
     picture.iWidth = rect.right;
     picture.iHeight = rect.bottom;
     BITMAPINFO info{};
@@ -248,8 +253,10 @@ TEST_F(Indicator, StyleBitsPlaceTheCaptionAndTheEdge) {
 }
 
 TEST_F(Indicator, CaptionTooWideIsShrunkThenCut) {
+    // Capitals only: a cut caption ("HH...") is as high as the whole one, a shrunk one is not.
     const COLORREF crText = GetSysColor(COLOR_BTNTEXT);
-    HWND hWide = Create("Rx Only$arialbold,8", 6, 120, 16);
+    HWND hWide = Create("HHHHHH$arialbold,8", 6, 120, 16);
+    ASSERT_NE(hWide, nullptr);
     int iFullRows = PaintOf(hWide).TextRows(crText);
     ASSERT_GT(iFullRows, 0);
 
@@ -257,10 +264,10 @@ TEST_F(Indicator, CaptionTooWideIsShrunkThenCut) {
     HDC hDC = GetDC(hWide);
     HGDIOBJ hOld = SelectObject(hDC, reinterpret_cast<HGDIOBJ>(SendMessageA(hWide, WM_GETFONT, 0, 0)));
     SIZE size{};
-    GetTextExtentPoint32A(hDC, "Rx Only", 7, &size);
+    GetTextExtentPoint32A(hDC, "HHHHHH", 6, &size);
     SelectObject(hDC, hOld);
     ReleaseDC(hWide, hDC);
-    Picture shrunk = PaintOf(Create("Rx Only$arialbold,8", 6, size.cx * 3 / 4 + 4, 16));
+    Picture shrunk = PaintOf(Create("HHHHHH$arialbold,8", 6, size.cx * 3 / 4 + 4, 16));
     EXPECT_GT(shrunk.TextRows(crText), 0);
     EXPECT_LT(shrunk.TextRows(crText), iFullRows);
 
