@@ -1,6 +1,8 @@
 #pragma once
 // A program of ours started as its own process under test: the driver, the receive-road tool or
 // the simulator. Its window, exit code, processor time and handles can be looked at from outside.
+#include "tools/standin/process.h" // WindowsPath
+
 #include <windows.h>
 
 #include <string>
@@ -14,7 +16,7 @@ class ChildProcess {
 
     // sExe is a Linux or Windows path; the child inherits the environment and the console.
     bool Start(const std::string& sExe, const std::string& sArgs) {
-        std::string sCommand = "\"" + WindowsPathOf(sExe) + "\" " + sArgs;
+        std::string sCommand = "\"" + WindowsPath(sExe) + "\" " + sArgs;
         STARTUPINFOA si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
@@ -87,16 +89,6 @@ class ChildProcess {
                 return nullptr;
             Sleep(50);
         }
-    }
-
-    static std::string WindowsPathOf(const std::string& sPath) {
-        if (sPath.empty() || sPath[0] != '/')
-            return sPath;
-        std::string sOut = "Z:" + sPath;
-        for (char& c : sOut)
-            if (c == '/')
-                c = '\\';
-        return sOut;
     }
 
   private:
