@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Idempotent set-up on a fresh Debian machine: install what is missing, build the driver and its
-# tests for Win32, and prepare a Wine prefix inside the build tree.
+# tests for Win32, and prepare a Wine prefix inside the build tree. With --packages-only, only the
+# installation (scripts/fuzz.sh needs no Win32 build).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 
@@ -10,6 +11,9 @@ source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 PACKAGES=(
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     wine64 wine fonts-wine fonts-liberation socat xvfb x11-utils imagemagick cmake ninja-build googletest g++
+    # The fuzz build: clang, its sanitizer and fuzzer runtimes (only recommended by clang-14), and
+    # libFuzzer.
+    clang-14 libclang-rt-14-dev libfuzzer-14-dev
 )
 
 install_missing() {
@@ -47,5 +51,6 @@ prepare_wine() {
 }
 
 install_missing
+if [ "${1:-}" = "--packages-only" ]; then exit 0; fi
 build_win32
 prepare_wine

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The whole test run: set-up, the protocol core built natively with sanitizers and tested, then
-# every Win32 test executable under one persistent wineserver.
+# The whole test run: set-up, the protocol core built natively with sanitizers and tested, a minute
+# of fuzzing of the protocol core, then every Win32 test executable under one persistent
+# wineserver.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 "$ROOT/scripts/setup.sh"
@@ -11,6 +12,8 @@ if [ ! -f "$NATIVE_BUILD/build.ninja" ]; then
 fi
 cmake --build "$NATIVE_BUILD"
 ctest --test-dir "$NATIVE_BUILD" --output-on-failure
+
+"$ROOT/scripts/fuzz.sh" "${DRAVIK_FUZZ_SECONDS:-60}"
 
 echo "== Win32 tests under Wine =="
 "$ROOT/scripts/wine-up.sh"

@@ -1,0 +1,301 @@
+// The protocol core under libFuzzer: device bytes (or well-formed messages) in arbitrary chunks,
+// with link ticks, a moving clock and slow publishing, through ReceiveFromPort as the driver's
+// window calls it. The core's invariants are checked after every notification and tick; a broken
+// one aborts with a message, which libFuzzer reports with the input. tests/fuzz/fuzz_input.h says
+// how an input is read.
+#include "tests/fuzz/fuzz_input.h"
+#include "tests/fuzz/slot_rules.h"
+
+#include "protocol/assembly.h"
+#include "protocol/external.h"
+#include "protocol/link.h"
+#include "protocol/settings.h"
+#include "protocol/state.h"
+#include "protocol/tally.h"
+#include "tools/memhost/memhost.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace fuzzinput;
+using slotrules::SlotClass;
+
+namespace {
+
+constexpr int BUFFER_BYTES = 1024;        // the assembly buffer
+constexpr std::size_t RING_BYTES = 16383; // what the receive ring holds unread
+constexpr int DEVICE_NUMBER = 12;
+constexpr int FIRST_TALLY_CONTROL = 1005;
+constexpr int SERIAL_RX_CONTROL = 2008;
+constexpr int UNLIMITED = -1;
+
+// The run of one input.
+bool bWellFormed = false;
+std::vector<unsigned char> Stream;    // everything the device sends
+std::size_t nSent = 0;                // bytes of Stream queued so far
+std::vector<std::size_t> MessageEnds; // well-formed only: where each message ends in Stream
+std::size_t nDebugSeen = 0;           // debug lines already checked
+int iLastRxCount = 0;
+int iNextContinuations = UNLIMITED; // the window's own notifications before the next delivery
+
+[[noreturn]] DRAVIK_PRINTF(1, 2) void Violation(const char* pszFormat, ...) {
+    std::fprintf(stderr, "\n*** protocol invariant broken: ");
+    va_list args;
+    va_start(args, pszFormat);
+    std::vfprintf(stderr, pszFormat, args);
+    va_end(args);
+    std::fprintf(stderr, "\n    iWrtPtr=%d iSerialRxCount=%d iSilentTicks=%d bCommsOK=%d sent=%zu of %zu\n",
+                 iWrtPtr, iSerialRxCount, iSilentTicks, bCommsOK ? 1 : 0, nSent, Stream.size());
+    std::abort();
+}
+
+bool StartsWith(const std::string& s, const char* pszPrefix) {
+    return s.compare(0, std::strlen(pszPrefix), pszPrefix) == 0;
+}
+
+// Well-formed messages fully queued so far.
+int MessagesSent() {
+    return static_cast<int>(std::upper_bound(MessageEnds.begin(), MessageEnds.end(), nSent) -
+                            MessageEnds.begin());
+}
+
+void CheckTallies(const char* pszWhen) {
+    for (int n = 1; n <= TALLY_COUNT; ++n) {
+        const unsigned char bShown = TallyShown[n];
+        const std::string& sSlot = memhost::SlotText(n);
+        const char* pszPanel = memhost::PanelText(FIRST_TALLY_CONTROL + n);
+        if (bShown == TALLY_NOT_PUBLISHED) {
+            if (!sSlot.empty() || pszPanel[0] != '\0')
+                Violation("%s: tally %d never published, yet slot \"%s\", box \"%s\"", pszWhen, n,
+                          sSlot.c_str(), pszPanel);
+            continue;
+        }
+        if (bShown > 1)
+            Violation("%s: TallyShown[%d] = %d", pszWhen, n, bShown);
+        if (bShown == 1 && n == TALLY_COUNT)
+            Violation("%s: tally 128 shown lit", pszWhen);
+        const std::string sBox = bShown == 1 ? std::to_string(n) : std::string(" ");
+        if (sSlot != (bShown == 1 ? "1" : "0") || sBox != pszPanel)
+            Violation("%s: TallyShown[%d] = %d but slot \"%s\", box \"%s\"", pszWhen, n, bShown,
+                      sSlot.c_str(), pszPanel);
+    }
+}
+
+void CheckDebugLines(const char* pszWhen) {
+    const std::vector<std::string>& lines = memhost::DebugLines();
+    for (; nDebugSeen < lines.size(); ++nDebugSeen) {
+        const std::string& sLine = lines[nDebugSeen];
+        if (!bWellFormed)
+            continue;
+        // Lines that a stream of well-formed messages never earns, whatever its chunking.
+        for (const char* pszLost : {"iWrtPtr too big", "Buffer overflow - bytes lost",
+                                    "Unrecognised command byte", "Command found in string"})
+            if (StartsWith(sLine, pszLost))
+                Violation("%s: well-formed messages only, yet \"%s\"", pszWhen, sLine.c_str());
+    }
+}
+
+void Check(const char* pszWhen) {
+    // The receive never fills the buffer to its last byte.
+    if (iWrtPtr < 0 || iWrtPtr >= BUFFER_BYTES)
+        Violation("%s: iWrtPtr = %d", pszWhen, iWrtPtr);
+    if (iSerialRxCount < iLastRxCount)
+        Violation("%s: iSerialRxCount went back from %d to %d", pszWhen, iLastRxCount, iSerialRxCount);
+    iLastRxCount = iSerialRxCount;
+    if (iSerialRxCount > 0) {
+        char szCount[16];
+        std::snprintf(szCount, sizeof szCount, "%08d", iSerialRxCount);
+        if (std::strcmp(memhost::PanelText(SERIAL_RX_CONTROL), szCount) != 0)
+            Violation("%s: Rx counter shows \"%s\", count %d", pszWhen, memhost::PanelText(SERIAL_RX_CONTROL),
+                      iSerialRxCount);
+    }
+    if (iSilentTicks < 0 || iSilentTicks > 5)
+        Violation("%s: iSilentTicks = %d", pszWhen, iSilentTicks);
+    const std::string& sLink = memhost::SlotText(4091);
+    if (!sLink.empty() && sLink != (bCommsOK ? "1" : "0"))
+        Violation("%s: slot 4091 \"%s\" with bCommsOK %d", pszWhen, sLink.c_str(), bCommsOK ? 1 : 0);
+    CheckTallies(pszWhen);
+    CheckDebugLines(pszWhen);
+    if (bWellFormed && iSerialRxCount > MessagesSent())
+        Violation("%s: %d counted, only %d messages sent", pszWhen, iSerialRxCount, MessagesSent());
+}
+
+void Notify(const char* pszWhen) {
+    ReceiveFromPort(nullptr);
+    Check(pszWhen);
+}
+
+// The window asks for another notification at once while the last one left work that needs no
+// new byte; iLimit cuts that short (more bytes arrive first), UNLIMITED lets it run out. Every
+// such notification frees something, so their number is bounded by the bytes waiting.
+void Continue(int iLimit) {
+    const std::size_t nBound = 2 * (memhost::QueuedBytes() + static_cast<std::size_t>(iWrtPtr)) + 64;
+    for (std::size_t n = 0; ReceiveWaiting(); ++n) {
+        if (iLimit != UNLIMITED && n >= static_cast<std::size_t>(iLimit))
+            return;
+        if (n >= nBound)
+            Violation("the window's own notifications do not end (%zu of them)", n);
+        Notify("continuation");
+    }
+}
+
+// Bytes reach the port's queue, in ring-sized pieces: the ring would drop what is more than it
+// holds before the core saw it.
+void Queue(std::size_t nBytes) {
+    nBytes = std::min(nBytes, Stream.size() - nSent);
+    while (nBytes > 0) {
+        if (memhost::QueuedBytes() >= RING_BYTES) {
+            Notify("delivery");
+            Continue(UNLIMITED);
+        }
+        const std::size_t nPiece = std::min(nBytes, RING_BYTES - memhost::QueuedBytes());
+        memhost::QueueBytes(Stream.data() + nSent, nPiece);
+        nSent += nPiece;
+        nBytes -= nPiece;
+    }
+}
+
+void Deliver(std::size_t nBytes) {
+    if (nSent == Stream.size())
+        return;
+    Queue(nBytes);
+    Notify("delivery");
+    Continue(iNextContinuations);
+    iNextContinuations = UNLIMITED;
+}
+
+void Tick() {
+    // A device silent for five seconds inside a message loses it by design; a stream that is to
+    // lose nothing is not given that silence.
+    if (bWellFormed && iSilentTicks == SILENT_TICKS_TO_FAIL - 1 &&
+        (iWrtPtr > 0 || memhost::QueuedBytes() > 0))
+        return;
+    memhost::AdvanceClockMs(1000);
+    OnLinkTimer();
+    Check("tick");
+    // A tick can go ahead of the window's own notification, but not two in a row.
+    if (ReceiveWaiting())
+        Notify("continuation after a tick");
+}
+
+void Play(unsigned char bOp) {
+    const int a = bOp & 0x3F;
+    if (bOp < OP_DELIVER_LARGE) {
+        Deliver(static_cast<std::size_t>(a + 1));
+    } else if (bOp < OP_TICKS) {
+        Deliver(64 * static_cast<std::size_t>(a + 1));
+    } else if (bOp < OP_CLOCK) {
+        for (int n = 0; n <= (bOp & 0x0F); ++n)
+            Tick();
+    } else if (bOp < OP_CUT_CONTINUATIONS) {
+        memhost::AdvanceClockMs(ClockSteps[bOp & 0x0F]);
+    } else if (bOp < OP_REDUNDANCY) {
+        iNextContinuations = bOp & 0x1F;
+    } else if (bOp < OP_IDLE) {
+        memhost::SetRedundancyState(RedundancyStates[bOp & 0x07]);
+    } else if (bOp < OP_COST) {
+        for (int n = 0; n <= (bOp & 0x07); ++n)
+            Notify("idle notification");
+    } else if (bOp < OP_QUEUE_ONLY) {
+        memhost::SetExchangeCostMs(OpCosts[bOp & 0x0F]);
+    } else {
+        Queue(static_cast<std::size_t>((bOp & 0x1F) + 1));
+    }
+}
+
+// A doubled high byte inside a text restarts framing there: a well-formed text has none.
+void BreakPairsInText(std::size_t nStart) {
+    for (int o = TEXT_PAIR_FIRST; o < TEXT_PAIR_LAST; ++o) {
+        unsigned char& bNext = Stream[nStart + o + 1];
+        if (Stream[nStart + o] >= 0x80 && bNext == Stream[nStart + o])
+            bNext ^= 1;
+    }
+}
+
+void BuildWellFormedStream(const std::uint8_t* pPayload, std::size_t nPayload, bool bExtensions) {
+    std::size_t p = 0;
+    while (p < nPayload) {
+        const unsigned char bCommand = MessageCommands[pPayload[p++] % MessageCommands.size()];
+        const std::size_t nStart = Stream.size();
+        Stream.push_back(bCommand);
+        Stream.push_back(bCommand);
+        for (int o = 2; o < WellFormedLength(bCommand, bExtensions); ++o)
+            Stream.push_back(p < nPayload ? pPayload[p++] : 0);
+        if (bCommand == 0xC1)
+            BreakPairsInText(nStart);
+        MessageEnds.push_back(Stream.size());
+    }
+}
+
+void StartRun(const std::uint8_t* pData, std::size_t nSize) {
+    ResetProtocolState();
+    memhost::Reset();
+    memhost::ResetShell();
+    memhost::ClearPort();
+    memhost::SetRecording(false);
+    Stream.clear();
+    MessageEnds.clear();
+    nSent = 0;
+    nDebugSeen = 0;
+    iLastRxCount = 0;
+    iNextContinuations = UNLIMITED;
+
+    const unsigned char bSettings = nSize > 0 ? pData[0] : 0;
+    iDeviceNumber = DEVICE_NUMBER;
+    bExtensions = (bSettings & SETTING_EXTENSIONS) != 0;
+    bWellFormed = (bSettings & SETTING_WELL_FORMED) != 0;
+    bCommsOK = (bSettings & SETTING_LINK_KNOWN) != 0;
+    memhost::SetExchangeCostMs(StartCosts[bSettings >> SETTING_COST_SHIFT]);
+    iTXoutput = TxOutputSlot(TxOutputSetting(nSize > 1 ? pData[1] : 0));
+}
+
+} // namespace
+
+// Every PublishSlot call of the core comes here first: the fuzz target is linked with
+// --wrap for the function's (mangled) name, so even a slot the store would refuse is seen.
+extern "C" bool __real__Z11PublishSlotiPKc(int iSlot, const char* pszText);
+extern "C" bool __wrap__Z11PublishSlotiPKc(int iSlot, const char* pszText) {
+    const SlotClass eClass = slotrules::ClassOf(iSlot, bExtensions);
+    if (eClass == SlotClass::None)
+        Violation("slot %d written (\"%.40s\"): not a slot of the map%s", iSlot, pszText,
+                  bExtensions ? "" : " without Extensions");
+    if (!slotrules::TextFits(eClass, pszText))
+        Violation("slot %d written with \"%.40s\"", iSlot, pszText);
+    return __real__Z11PublishSlotiPKc(iSlot, pszText);
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
+    StartRun(pData, nSize);
+    const std::size_t nSchedule = nSize > 2 ? std::min<std::size_t>(pData[2], nSize - HEADER_BYTES) : 0;
+    const std::uint8_t* pSchedule = pData + std::min(nSize, HEADER_BYTES);
+    const std::uint8_t* pPayload = pSchedule + nSchedule;
+    const std::size_t nPayload = nSize - static_cast<std::size_t>(pPayload - pData);
+    if (bWellFormed)
+        BuildWellFormedStream(pPayload, nPayload, bExtensions);
+    else
+        Stream.assign(pPayload, pPayload + nPayload);
+
+    for (std::size_t i = 0; i < nSchedule; ++i)
+        Play(pSchedule[i]);
+    // The rest as one backlog, then whatever the window still asks for.
+    iNextContinuations = UNLIMITED;
+    Queue(Stream.size() - nSent);
+    Notify("last delivery");
+    Continue(UNLIMITED);
+
+    if (memhost::QueuedBytes() != 0)
+        Violation("the window stopped asking with %zu bytes still queued", memhost::QueuedBytes());
+    if (bWellFormed) {
+        if (iSerialRxCount != static_cast<int>(MessageEnds.size()))
+            Violation("%zu well-formed messages sent, %d counted", MessageEnds.size(), iSerialRxCount);
+        if (iWrtPtr != 0)
+            Violation("well-formed messages only, yet %d bytes left in the buffer", iWrtPtr);
+    }
+    return 0;
+}
