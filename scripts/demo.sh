@@ -227,7 +227,7 @@ grep -q '^ready ' "$RAW" 2>/dev/null || { echo "demo: the stand-in did not start
 # The settings file where the driver looks for it under CC_ROOT and CC_SYSTEM; the driver writes
 # back every key it reads, so the file shows the whole set afterwards.
 printf '[Dravik]\r\nLogMode=1\r\nDebugMode=1\r\nPort=%d\r\nSpeed=38400\r\n' "$DRIVER_PORT" >"$INI"
-echo "settings  $(shown "$INI"): LogMode=1, Port=$DRIVER_PORT, Speed=38400"
+echo "settings  $(shown "$INI"): LogMode=1, DebugMode=1, Port=$DRIVER_PORT, Speed=38400"
 
 tail -s 0.2 -n +1 -F "$LOG" 2>/dev/null > >(sed -u -e 's/\r$//' -e 's/^/driver    log: /') &
 FOLLOWER=$!
@@ -241,7 +241,8 @@ DRIVER_RUNNING=1
 window() { wine "$WINDOW_EXE" --desktop "$DESKTOP" "$@"; }
 window --wait 30 wait "$TITLE" >/dev/null || { echo "demo: the driver's window did not appear" >&2; exit 1; }
 # It starts minimised, as on a workstation.
-read -r WIN_X WIN_Y WIN_W WIN_H < <(window restore "$TITLE")
+read -r WIN_X WIN_Y WIN_W WIN_H < <(window restore "$TITLE") || true
+[ -n "${WIN_H:-}" ] || { echo "demo: the driver's window stayed minimised" >&2; exit 1; }
 sleep 0.5
 grep -q "Open serial port $DRIVER_PORT success" "$LOG" ||
     { echo "demo: the driver did not open COM$DRIVER_PORT" >&2; exit 1; }
@@ -308,7 +309,7 @@ awk '
 FAILS="$(grep -c 'COMMS FAIL' "$LOG" || true)"
 RESTORES="$(grep -c 'Comms restored' "$LOG" || true)"
 LINK_SLOT="$(awk '$1 == "write" && $2 == 4091 { v = v (v != "" ? "," : "") $5 } END { print v }' "$RAW")"
-printf '  %-14s %d failure(s) and %d restoration(s) in the log (the first at the first message);\n' \
+printf '  %-14s %d failure(s) and %d restoration(s) in the log (the first when the first message came);\n' \
     link "$FAILS" "$RESTORES"
 printf '  %-14s slot 4091 went %s; the panel showed "%s" at the end\n' "" "$LINK_SLOT" "${PANEL[2001]:-?}"
 printf '  %-14s %s\n' screenshot "$(shown "$SHOT")" "log file" "$(shown "$LOG")" settings "$(shown "$INI")" \
