@@ -2,6 +2,7 @@
 // initial window title, with the control libraries loaded, a minimised main window and the
 // accelerator loop. The infodriver client and the serial port are built before this runs and
 // taken down after it returns (app/statics.cpp).
+#include "app/foreign_timer.h"
 #include "app/leading_number.h"
 #include "app/mainwnd.h"
 #include "app/title.h"
@@ -23,6 +24,8 @@ int Refuse(const char* pszText, const char* pszCaption) {
 } // namespace
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR pszCommandLine, int) {
+    // Before the first message box: its loop dispatches whatever is posted to this thread.
+    GuardModalLoops();
     char szArguments[COMMAND_LINE_CHARS + 1] = "";
     lstrcpynA(szArguments, pszCommandLine != nullptr ? pszCommandLine : "", sizeof szArguments);
     iDeviceNumber = LeadingNumber(szArguments);
@@ -60,9 +63,7 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR pszCommandLine, int) {
     HACCEL hAccelerators = LoadAcceleratorsA(hInstance, MAKEINTRESOURCEA(IDR_MAINMENU));
     MSG msg{};
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        // The driver sets no timer procedure: a WM_TIMER that names one was posted by another
-        // process, and dispatching it would call an address of that process's choosing.
-        if (msg.message == WM_TIMER && msg.lParam != 0)
+        if (IsForeignTimer(msg))
             continue;
         if (TranslateAcceleratorA(msg.hwnd, hAccelerators, &msg))
             continue;

@@ -118,6 +118,12 @@ LRESULT InfodriverClient::HandleMessage(UINT iMessage, WPARAM wParam, const char
             pfnCallback(this, static_cast<int>(wParam & 0xFFFF), "Device ID in use");
             return 0;
         case INFO_SLOT_CHANGED:
+            // A slot index travels in 16 bits. A plain message's wParam beyond that names no slot:
+            // cut down to an int it would make the write-back go to some other slot.
+            if (wParam > 0xFFFF) {
+                DebugLine("Change of slot %llu refused", static_cast<unsigned long long>(wParam));
+                return 0;
+            }
             ++*piChangeCount;
             iStatus = IDSTAT_CONNECTED;
             pfnCallback(this, static_cast<int>(wParam), pszIn);
@@ -156,6 +162,10 @@ LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARA
         return DefWindowProcA(hWnd, iMessage, wParam, lParam);
 
     switch (iMessage) {
+        case WM_NCCREATE:
+            // Only the window's own creation, which is over by now: the default handling of one sent
+            // from outside would retitle the window from a foreign CREATESTRUCT.
+            return TRUE;
         case WM_DESTROY:
             if (bOwnThread && pClient->bDestroying && pClient->hInfodriver != nullptr)
                 SendMessageA(pClient->hInfodriver, INFO_DETACH, 0, static_cast<LPARAM>(pClient->iDevice));

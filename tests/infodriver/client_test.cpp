@@ -226,6 +226,28 @@ TEST_F(InProcess, ACopyDataWithoutRecordIsAnsweredAndIgnored) {
     EXPECT_TRUE(IsWindow(client->hWnd));
 }
 
+TEST_F(InProcess, APlainSlotChangeNamingNoSixteenBitSlotIsRefused) {
+    // Cut down to an int, 65536 + 1201 would be slot 66737, and its write-back would land on 1201.
+    SendMessageA(client->hWnd, 2728, 0x10000 + 1201, 0);
+    SendMessageA(client->hWnd, 2728, static_cast<WPARAM>(-1), 0);
+    EXPECT_TRUE(ClientEvents.empty());
+    EXPECT_EQ(client->iChangeCount, 0);
+    SendMessageA(client->hWnd, 2728, 0xFFFF, 0);
+    ASSERT_EQ(ClientEvents.size(), 1u);
+    EXPECT_EQ(ClientEvents[0].iValue, 0xFFFF);
+}
+
+TEST_F(InProcess, ACreationMessageAfterTheCreationLeavesTheWindowAsItWas) {
+    CREATESTRUCTA create{};
+    create.lpszName = "renamed";
+    create.style = WS_VSCROLL;
+    EXPECT_EQ(SendMessageA(client->hWnd, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create)), TRUE);
+    char szTitle[16] = "?";
+    GetWindowTextA(client->hWnd, szTitle, sizeof szTitle);
+    EXPECT_STREQ(szTitle, "");
+    EXPECT_TRUE(client->UpdateSlot(70, "still connected"));
+}
+
 namespace {
 HWND hDetachingClient = nullptr;
 LRESULT iDetachTextAnswer = -1;
