@@ -62,7 +62,14 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR pszCommandLine, int) {
 
     HACCEL hAccelerators = LoadAcceleratorsA(hInstance, MAKEINTRESOURCEA(IDR_MAINMENU));
     MSG msg{};
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    for (;;) {
+        const BOOL iGot = GetMessageA(&msg, nullptr, 0, 0);
+        // The quit message ends the loop only once the main window has gone: another process can
+        // post one at any time.
+        if (iGot == 0 && IsWindow(hWnd))
+            continue;
+        if (iGot <= 0)
+            break;
         if (IsForeignTimer(msg))
             continue;
         if (TranslateAcceleratorA(msg.hwnd, hAccelerators, &msg))

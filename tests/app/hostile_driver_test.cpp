@@ -554,6 +554,10 @@ TEST_F(HostileTraffic, TheDriverSurvivesForeignTrafficWhilePublishingAndKeepsIts
     }
     b.Kind("WM_CLOSE to the client's window");
     b.SendAndPost(hClient, WM_CLOSE, 0, 0);
+    b.Kind("WM_QUIT posted to either window and to the thread");
+    b.Post(hMain, WM_QUIT, 5, 0);
+    b.Post(hClient, WM_QUIT, 6, 0);
+    b.PostToThread(dwThread, WM_QUIT, 7, 0);
 
     // The posted part is handled in turn with the show's notifications.
     b.Send(hMain, WM_NULL, 0, 0);

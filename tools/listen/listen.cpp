@@ -5,6 +5,7 @@
 // arrive, and the totals at the end.
 #include "app/config.h"
 #include "app/diagnostics.h"
+#include "app/foreign_timer.h"
 #include "app/panel.h"
 #include "app/receive.h"
 #include "app/tick.h"
@@ -156,6 +157,8 @@ int main(int argc, char** argv) {
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        if (IsForeignTimer(msg))
+            continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
