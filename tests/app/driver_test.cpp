@@ -6,6 +6,7 @@
 #include "tests/serial/rig.h"
 #include "tests/support/child.h"
 #include "tests/support/dialogs.h"
+#include "tests/support/exception_watch.h"
 #include "tools/devsim/scenario.h"
 #include "tools/memhost/memhost.h"
 #include "tools/standin/events.h"
@@ -255,16 +256,29 @@ bool DriverRunning::bStarted = false;
 TEST_F(DriverRunning, SilenceFailsTheLinkOnTheFifthTickAndTheNextMessageRestoresIt) {
     rig::Peer Peer(38400);
     Peer.Write(OutputWithRoot(3));
-    const DWORD dwLastByte = GetTickCount();
     ASSERT_TRUE(Driver().WaitForPanel(STATUS_CONTROL, "Comms OK", 3000)) << Driver().Panel(STATUS_CONTROL);
     EXPECT_EQ(Slot(Standin(), 4091), SlotLine(4091, "1"));
 
-    // The fifth tick after the last doubled command byte: four to five seconds later.
+    // Every tick polls the redundancy state, and the stand-in reports each poll: the last byte is
+    // sent mid-way between two ticks, so that each tick is plainly before or after it.
+    ASSERT_NE(Standin().WaitFor("redundancy ", 3000, Standin().LineCount()), "");
+    PumpFor(400);
+    const std::size_t iFrom = Standin().LineCount();
+    const DWORD dwLastByte = GetTickCount();
+    Peer.Write(OutputWithRoot(3));
+
     ASSERT_TRUE(Driver().WaitForPanel(STATUS_CONTROL, "Comms FAIL", 9000));
-    const DWORD dwSilent = GetTickCount() - dwLastByte;
-    std::printf("link failed %lu ms after the last byte\n", static_cast<unsigned long>(dwSilent));
-    EXPECT_GE(dwSilent, 3900u);
-    EXPECT_LE(dwSilent, 7000u); // 5 s, and room for a loaded machine
+    std::printf("link failed %lu ms after the last byte\n",
+                static_cast<unsigned long>(GetTickCount() - dwLastByte));
+    const std::vector<std::string> lines = Standin().Lines();
+    int iQuietTicks = 0;
+    std::size_t i = iFrom;
+    for (; i < lines.size() && lines[i].rfind("write 4091 ", 0) != 0; ++i)
+        if (lines[i].rfind("redundancy ", 0) == 0)
+            ++iQuietTicks;
+    ASSERT_LT(i, lines.size());
+    EXPECT_EQ(iQuietTicks, 4); // the fifth tick declares the failure, before its poll
+    EXPECT_EQ(WrittenTexts(Standin(), 4091).back(), "0");
     EXPECT_EQ(Slot(Standin(), 4091), SlotLine(4091, "0"));
 
     Peer.Write(OutputWithRoot(3));
@@ -277,14 +291,20 @@ TEST_F(DriverRunning, SilenceFailsTheLinkOnTheFifthTickAndTheNextMessageRestores
 }
 
 TEST_F(DriverRunning, ATallyTriggerBehindAnUnrecognisedPairIsResolvedWithoutAFurtherByte) {
-    const int iSource = 77; // never lit before in this run
-    ASSERT_NE(Slot(Standin(), iSource), SlotLine(iSource, "1"));
+    const int iSource = 77;
+    rig::Peer Peer(38400);
+    // Another source on air first, its trigger plainly resolved: tally 77 not lit.
+    Bytes before = OutputWithRoot(iSource - 1);
+    before.insert(before.end(), {0xD2, 0xD2});
+    Peer.Write(before);
+    ASSERT_TRUE(WaitForSlot(Standin(), iSource - 1, "1", 3000));
+    ASSERT_EQ(Slot(Standin(), iSource), SlotLine(iSource, "0"));
+
     // One read's worth: the pass stops at the unrecognised pair, and the trigger behind it must
     // not wait for the device's next byte.
     Bytes stream = OutputWithRoot(iSource);
     for (BYTE b : {0xE0, 0xE0, 0xD2, 0xD2})
         stream.push_back(b);
-    rig::Peer Peer(38400);
     Peer.Write(stream);
 
     EXPECT_TRUE(WaitForSlot(Standin(), iSource, "1", 3000));
@@ -300,13 +320,18 @@ TEST_F(DriverRunning, ANotificationPostedByAnotherProcessChangesNothing) {
     const std::size_t iFrom = Standin().LineCount();
 
     // Port objects at addresses of the poster's choosing, as the reader's (0) and as a
-    // continuation (1).
+    // continuation (1), handled while the test watches the driver as its debugger.
+    ExceptionWatch Watch;
+    ASSERT_TRUE(Watch.Attach(Driver().process.Id()));
     for (LPARAM lForeign : {static_cast<LPARAM>(0x4141414141), static_cast<LPARAM>(0), static_cast<LPARAM>(8),
                             reinterpret_cast<LPARAM>(Driver().hMain)})
         for (WPARAM wParam : {0, 1})
             ASSERT_TRUE(PostMessageA(Driver().hMain, WM_COMMNOTIFY, wParam, lForeign));
-    PumpFor(500);
+    Watch.Watch(500);
+    Watch.Detach();
 
+    EXPECT_EQ(Watch.Exceptions().size(), 0u)
+        << "the first: " << std::hex << (Watch.Exceptions().empty() ? 0 : Watch.Exceptions().front());
     ASSERT_TRUE(Driver().process.Running());
     EXPECT_EQ(Driver().Panel(SERIAL_RX_CONTROL), sReceived);
     EXPECT_FALSE(SawLineSince(Standin(), "write ", iFrom));

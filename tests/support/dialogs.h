@@ -5,21 +5,27 @@
 // from a watcher thread (DialogWatcher); one of another process is closed from the test's thread.
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+// Asked with a time limit: a window of a process that has crashed (and is held by a debugger)
+// must fail the test, not hang it.
 inline std::string WindowText(HWND hWnd) {
     char szText[1024] = "";
-    GetWindowTextA(hWnd, szText, sizeof szText);
+    DWORD_PTR dwCopied = 0;
+    if (!SendMessageTimeoutA(hWnd, WM_GETTEXT, sizeof szText, reinterpret_cast<LPARAM>(szText),
+                             SMTO_ABORTIFHUNG, 3000, &dwCopied))
+        return "<no answer>";
+    szText[sizeof szText - 1] = '\0';
     return szText;
 }
 
 inline std::string DialogItemText(HWND hDlg, int iControl) {
-    char szText[1024] = "";
-    GetDlgItemTextA(hDlg, iControl, szText, sizeof szText);
-    return szText;
+    HWND hControl = GetDlgItem(hDlg, iControl);
+    return hControl != nullptr ? WindowText(hControl) : "<no control>";
 }
 
 // The visible top-level dialog ("#32770") of the process with this caption, or null. A dialog
@@ -110,14 +116,20 @@ inline bool WaitUntilGone(HWND hWnd, DWORD dwMs) {
 
 // Watches this process for a dialog while the test's thread is held in its modal loop: reads it
 // (pfnRead runs on the watcher's thread while the dialog is up), then closes it as told. A dialog
-// the action does not close is ended with IDCANCEL, so that a failing test never hangs.
+// the action does not close is ended from its own thread by a timer that its modal loop runs, so
+// that a failing test never hangs. Made on the thread that will run the dialog; one at a time.
 class DialogWatcher {
   public:
     DialogWatcher(std::string sDialogCaption, CloseBy eHow, std::function<void(HWND)> pfnReadDialog = {})
         : sCaption(std::move(sDialogCaption)), eClose(eHow), pfnRead(std::move(pfnReadDialog)) {
+        hGivenUp = nullptr;
+        uRescueTimer = SetTimer(nullptr, 0, 100, Rescue);
         watcher = std::thread([this] { Watch(); });
     }
-    ~DialogWatcher() { Join(); }
+    ~DialogWatcher() {
+        Join();
+        KillTimer(nullptr, uRescueTimer);
+    }
     DialogWatcher(const DialogWatcher&) = delete;
     DialogWatcher& operator=(const DialogWatcher&) = delete;
 
@@ -141,15 +153,26 @@ class DialogWatcher {
             pfnRead(hDlg);
         CloseDialog(hDlg, eClose);
         bClosed = WaitUntilGone(hDlg, 5000);
-        if (!bClosed)
-            PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        if (!bClosed) {
+            hGivenUp = hDlg;
+            WaitUntilGone(hDlg, 5000);
+        }
     }
 
+    static void CALLBACK Rescue(HWND, UINT, UINT_PTR, DWORD) {
+        if (HWND hDlg = hGivenUp) {
+            hGivenUp = nullptr;
+            EndDialog(hDlg, IDCANCEL);
+        }
+    }
+
+    static inline std::atomic<HWND> hGivenUp{nullptr};
     std::string sCaption;
     CloseBy eClose;
     std::function<void(HWND)> pfnRead;
     bool bFound = false;
     bool bClosed = false;
     HWND hOwner = nullptr;
+    UINT_PTR uRescueTimer = 0;
     std::thread watcher;
 };
