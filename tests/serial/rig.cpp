@@ -83,13 +83,17 @@ std::string LinuxLineSettings(int iPort) {
 }
 
 void DrainPair() {
-    HANDLE hPeer = OpenPlain(PeerPort(), FILE_ATTRIBUTE_NORMAL);
+    DrainPair(DriverPort(), PeerPort());
+}
+
+void DrainPair(int iDriverPort, int iPeerPort) {
+    HANDLE hPeer = OpenPlain(iPeerPort, FILE_ATTRIBUTE_NORMAL);
     if (hPeer != INVALID_HANDLE_VALUE) {
         PurgeComm(hPeer, PURGE_RXCLEAR | PURGE_TXCLEAR);
         CloseHandle(hPeer);
     }
     // What socat still holds arrives later: read until the line has been quiet for 100 ms.
-    HANDLE hDriver = OpenPlain(DriverPort(), FILE_ATTRIBUTE_NORMAL);
+    HANDLE hDriver = OpenPlain(iDriverPort, FILE_ATTRIBUTE_NORMAL);
     if (hDriver == INVALID_HANDLE_VALUE)
         return;
     COMMTIMEOUTS Timeouts{0, 0, 100, 0, 0};
@@ -128,7 +132,7 @@ std::vector<BYTE> Pattern(size_t nBytes, unsigned iSeed) {
     return Bytes;
 }
 
-Peer::Peer(int iSpeed) : hCom(OpenPlain(PeerPort(), FILE_ATTRIBUTE_NORMAL)) {
+Peer::Peer(int iSpeed, int iPort) : hCom(OpenPlain(iPort, FILE_ATTRIBUTE_NORMAL)) {
     if (hCom == INVALID_HANDLE_VALUE)
         return;
     DCB Dcb{};

@@ -20,14 +20,17 @@ std::string LinuxPath(int iPort);
 // The line settings of COM<n> as the Linux terminal layer reports them (stty -a), or "".
 std::string LinuxLineSettings(int iPort);
 // Empties the system receive buffers of both ends, dropping what earlier cases left in flight.
+// Another pair is named by its two ports.
 void DrainPair();
+void DrainPair(int iDriverPort, int iPeerPort);
 int ThreadCount();
 std::vector<BYTE> Pattern(size_t nBytes, unsigned iSeed = 1);
 
-// The other end of the pair, opened plainly (no overlapped I/O), 8N1, no flow control.
+// The other end of the pair, opened plainly (no overlapped I/O), 8N1, no flow control. iPort
+// names the peer end of another pair.
 class Peer {
   public:
-    explicit Peer(int iSpeed = 9600);
+    explicit Peer(int iSpeed = 9600, int iPort = PeerPort());
     ~Peer();
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;

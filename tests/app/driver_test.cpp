@@ -1,0 +1,589 @@
+// The driver end to end: dravik.exe, standin.exe and the device simulator as processes of their
+// own, the device's bytes over the null-modem pair, the driver's window and status panel read
+// from outside, its settings and log files in a control-system tree of the test's own.
+#include "protocol/assembly.h"
+#include "protocol/state.h"
+#include "tests/serial/rig.h"
+#include "tests/support/child.h"
+#include "tests/support/dialogs.h"
+#include "tests/support/exception_watch.h"
+#include "tools/devsim/scenario.h"
+#include "tools/memhost/memhost.h"
+#include "tools/standin/events.h"
+#include "tools/standin/process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Device numbers, distinct from every other test's infodrivers.
+constexpr int RUNNING = 71; // shared by the cases that leave the driver running
+constexpr int SHOW = 72;
+constexpr int DISCONNECTED = 73;
+constexpr int SINGLE = 74;
+constexpr int LEFT = 75;  // on the first pair
+constexpr int RIGHT = 76; // on the second pair
+
+constexpr DWORD START_FAILED = 0xFFFFFFFF; // exit code -1
+constexpr int STATUS_CONTROL = 2001;
+constexpr int PORT_CONTROL = 2005;
+constexpr int SERIAL_RX_CONTROL = 2008;
+constexpr int REDUNDANCY_CONTROL = 2010;
+constexpr int FIRST_TALLY_CONTROL = 1005; // + n
+constexpr int LINK_SLOT = 4091;
+constexpr int ABOUT_VERSION_CONTROL = 1000;
+constexpr WPARAM EXIT_COMMAND = 105;
+
+using Bytes = std::vector<BYTE>;
+
+std::string Text(const char* pszFormat, int iValue) {
+    char szText[128];
+    std::snprintf(szText, sizeof szText, pszFormat, iValue);
+    return szText;
+}
+
+// Output message 1 naming source iSource as number 1, its flag on: a tally root.
+Bytes OutputWithRoot(int iSource) {
+    return {0xB1, 0xB1, static_cast<BYTE>(iSource), 0, 0, 0x01, 0, 0, 0, 0, 0, 0};
+}
+
+// Polls bDone every 20 ms for up to dwMs; its last value.
+template <typename Condition>
+bool WaitUntil(Condition bDone, DWORD dwMs) {
+    const DWORD dwStart = GetTickCount();
+    for (;;) {
+        if (bDone())
+            return true;
+        if (GetTickCount() - dwStart >= dwMs)
+            return false;
+        PumpFor(20);
+    }
+}
+
+// The control system's tree that the drivers find through CC_ROOT and CC_SYSTEM, which they
+// inherit from the test: a settings file per device, the log files beside them.
+class DriverTree {
+  public:
+    DriverTree() {
+        static int iTrees = 0;
+        char szTemp[MAX_PATH] = "";
+        GetTempPathA(MAX_PATH, szTemp);
+        sRoot = std::string(szTemp) + "dravik_driver_" + std::to_string(GetCurrentProcessId()) + "_" +
+                std::to_string(++iTrees);
+        std::filesystem::create_directories(sRoot + "\\sys\\config\\system");
+        std::filesystem::create_directories(sRoot + "\\sys\\logs");
+        SetEnvironmentVariableA("CC_ROOT", sRoot.c_str());
+        SetEnvironmentVariableA("CC_SYSTEM", "sys");
+    }
+    ~DriverTree() {
+        SetEnvironmentVariableA("CC_ROOT", nullptr);
+        SetEnvironmentVariableA("CC_SYSTEM", nullptr);
+        std::error_code error;
+        std::filesystem::remove_all(sRoot, error);
+    }
+    DriverTree(const DriverTree&) = delete;
+    DriverTree& operator=(const DriverTree&) = delete;
+
+    void WriteSettings(int iDevice, int iPort) const {
+        std::ofstream(sRoot + Text("\\sys\\config\\system\\DEV_%03d.ini", iDevice), std::ios::binary)
+            << "[Dravik]\r\nPort=" << iPort << "\r\nSpeed=38400\r\nLogMode=1\r\n";
+    }
+    std::string Log(int iDevice) const {
+        std::ifstream file(sRoot + Text("\\sys\\logs\\Dravik_%03d.log", iDevice), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+
+  private:
+    std::string sRoot;
+};
+
+// A log's texts, without their time stamps, in order.
+std::vector<std::string> LogTexts(const std::string& sLog) {
+    std::vector<std::string> texts;
+    std::istringstream in(sLog);
+    std::string sLine;
+    while (std::getline(in, sLine)) {
+        while (!sLine.empty() && sLine.back() == '\r')
+            sLine.pop_back();
+        const std::size_t iText = sLine.find(" - ");
+        if (iText != std::string::npos)
+            texts.push_back(sLine.substr(iText + 3));
+    }
+    return texts;
+}
+
+// One driver process, its main window and its status panel.
+class DriverProcess {
+  public:
+    bool Start(const std::string& sArguments) {
+        if (!process.Start(DRAVIK_EXE, sArguments))
+            return false;
+        hMain = process.WaitForWindow("CLASS_Dravik", 15000);
+        // The window is listed while its creation is still setting up the port; it is shown
+        // only once the start-up is complete.
+        if (hMain == nullptr || !WaitUntil([this] { return IsWindowVisible(hMain) != FALSE; }, 15000))
+            return false;
+        hPanel = FindWindowExA(hMain, nullptr, "#32770", nullptr);
+        return hPanel != nullptr;
+    }
+    // Ends it as the operator would (the window's Close); killed if that does not end it.
+    void Close() {
+        if (process.Running() && hMain != nullptr)
+            PostMessageA(hMain, WM_CLOSE, 0, 0);
+        if (process.Wait(5000) == STILL_ACTIVE)
+            process.Kill();
+    }
+    // Restores the window, which starts minimised.
+    bool Restore() const {
+        PostMessageA(hMain, WM_SYSCOMMAND, SC_RESTORE, 0);
+        return WaitUntil([this] { return !IsIconic(hMain); }, 3000);
+    }
+    std::string Panel(int iControl) const { return DialogItemText(hPanel, iControl); }
+    std::string Title() const { return WindowText(hMain); }
+    bool WaitForPanel(int iControl, const std::string& sText, DWORD dwMs) const {
+        return WaitUntil([&] { return Panel(iControl) == sText; }, dwMs);
+    }
+
+    ChildProcess process;
+    HWND hMain = nullptr;
+    HWND hPanel = nullptr;
+};
+
+// "slot <n> <text>" as the stand-in reports it; the text escaped.
+std::string SlotLine(int iSlot, const std::string& sText) {
+    return "slot " + std::to_string(iSlot) + " " + standin::Escaped(sText);
+}
+
+std::string Slot(StandinProcess& Standin, int iSlot) {
+    const std::size_t iFrom = Standin.LineCount();
+    Standin.Send("get " + std::to_string(iSlot));
+    return Standin.WaitFor("slot " + std::to_string(iSlot) + " ", 3000, iFrom);
+}
+
+bool WaitForSlot(StandinProcess& Standin, int iSlot, const std::string& sText, DWORD dwMs) {
+    return WaitUntil([&] { return Slot(Standin, iSlot) == SlotLine(iSlot, sText); }, dwMs);
+}
+
+// Every non-empty slot of the stand-in, by number.
+std::map<int, std::string> Dump(StandinProcess& Standin) {
+    const std::size_t iFrom = Standin.LineCount();
+    Standin.Send("dump");
+    std::map<int, std::string> slots;
+    if (Standin.WaitFor("dump-end ", 10000, iFrom).empty())
+        return slots;
+    const std::vector<std::string> lines = Standin.Lines();
+    for (std::size_t i = iFrom; i < lines.size() && lines[i].rfind("dump-end ", 0) != 0; ++i) {
+        if (lines[i].rfind("slot ", 0) != 0)
+            continue;
+        const std::size_t iBlank = lines[i].find(' ', 5);
+        const int iSlot = std::atoi(lines[i].c_str() + 5);
+        slots[iSlot] = iBlank == std::string::npos ? "" : standin::Unescaped(lines[i].c_str() + iBlank + 1);
+    }
+    return slots;
+}
+
+bool SawLineSince(StandinProcess& Standin, const std::string& sPrefix, std::size_t iFrom) {
+    const std::vector<std::string> lines = Standin.Lines();
+    for (std::size_t i = iFrom; i < lines.size(); ++i)
+        if (lines[i].rfind(sPrefix, 0) == 0)
+            return true;
+    return false;
+}
+
+// The texts written to a slot, in order ("write <slot> <message> <client> <text>").
+std::vector<std::string> WrittenTexts(StandinProcess& Standin, int iSlot) {
+    const std::string sPrefix = "write " + std::to_string(iSlot) + " ";
+    std::vector<std::string> texts;
+    for (const std::string& sLine : Standin.Lines()) {
+        if (sLine.rfind(sPrefix, 0) != 0)
+            continue;
+        std::size_t iText = sLine.find(' ', sLine.find(' ', sPrefix.size()) + 1);
+        texts.push_back(iText == std::string::npos ? "" : standin::Unescaped(sLine.c_str() + iText + 1));
+    }
+    return texts;
+}
+
+// A stand-in and a driver for one device on one pair, up and attached.
+struct DriverRig {
+    bool Start(const DriverTree& Tree, int iDevice, int iDriverPort, int iPeerPort) {
+        rig::DrainPair(iDriverPort, iPeerPort);
+        Tree.WriteSettings(iDevice, iDriverPort);
+        return Standin.Start(STANDIN_EXE, std::to_string(iDevice)) && Driver.Start(std::to_string(iDevice)) &&
+               !Standin.WaitFor("attach ", 5000).empty();
+    }
+    void Stop() {
+        Driver.Close();
+        Standin.Stop();
+    }
+    StandinProcess Standin;
+    DriverProcess Driver;
+};
+
+// One driver and stand-in for the cases that leave it running, started once.
+class DriverRunning : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        pTree = std::make_unique<DriverTree>();
+        pRig = std::make_unique<DriverRig>();
+        bStarted = pRig->Start(*pTree, RUNNING, rig::DriverPort(), rig::PeerPort());
+    }
+    static void TearDownTestSuite() {
+        pRig->Stop();
+        pRig.reset();
+        pTree.reset();
+    }
+    void SetUp() override {
+        ASSERT_TRUE(bStarted);
+        ASSERT_TRUE(Driver().process.Running());
+    }
+
+    static DriverProcess& Driver() { return pRig->Driver; }
+    static StandinProcess& Standin() { return pRig->Standin; }
+    static std::string Log() { return pTree->Log(RUNNING); }
+
+    static inline std::unique_ptr<DriverTree> pTree;
+    static inline std::unique_ptr<DriverRig> pRig;
+    static inline bool bStarted = false;
+};
+
+} // namespace
+
+TEST_F(DriverRunning, SilenceFailsTheLinkOnTheFifthTickAndTheNextMessageRestoresIt) {
+    rig::Peer Peer(38400);
+    Peer.Write(OutputWithRoot(3));
+    ASSERT_TRUE(Driver().WaitForPanel(STATUS_CONTROL, "Comms OK", 3000)) << Driver().Panel(STATUS_CONTROL);
+    EXPECT_EQ(Slot(Standin(), 4091), SlotLine(4091, "1"));
+
+    // Every tick polls the redundancy state, and the stand-in reports each poll: the last byte is
+    // sent mid-way between two ticks, so that each tick is plainly before or after it.
+    ASSERT_NE(Standin().WaitFor("redundancy ", 3000, Standin().LineCount()), "");
+    PumpFor(400);
+    const std::size_t iFrom = Standin().LineCount();
+    const DWORD dwLastByte = GetTickCount();
+    Peer.Write(OutputWithRoot(3));
+
+    ASSERT_TRUE(Driver().WaitForPanel(STATUS_CONTROL, "Comms FAIL", 9000));
+    std::printf("link failed %lu ms after the last byte\n",
+                static_cast<unsigned long>(GetTickCount() - dwLastByte));
+    // From the driver's reading of the message's last field to the failure's write of 4091.
+    const std::vector<std::string> lines = Standin().Lines();
+    std::size_t iFail = iFrom;
+    while (iFail < lines.size() && lines[iFail].rfind("write 4091 ", 0) != 0)
+        ++iFail;
+    ASSERT_LT(iFail, lines.size());
+    std::size_t iTaken = iFrom;
+    for (std::size_t i = iFrom; i < iFail; ++i)
+        if (lines[i].rfind("read 344 ", 0) == 0)
+            iTaken = i;
+    ASSERT_GT(iTaken, iFrom);
+    int iQuietTicks = 0;
+    for (std::size_t i = iTaken; i < iFail; ++i)
+        if (lines[i].rfind("redundancy ", 0) == 0)
+            ++iQuietTicks;
+    EXPECT_EQ(iQuietTicks, 4); // the fifth tick declares the failure, before its poll
+    EXPECT_EQ(WrittenTexts(Standin(), 4091).back(), "0");
+    EXPECT_EQ(Slot(Standin(), 4091), SlotLine(4091, "0"));
+
+    Peer.Write(OutputWithRoot(3));
+    EXPECT_TRUE(Driver().WaitForPanel(STATUS_CONTROL, "Comms OK", 3000));
+    EXPECT_EQ(Slot(Standin(), 4091), SlotLine(4091, "1"));
+    const std::vector<std::string> log = LogTexts(Log());
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "COMMS FAIL");
+    EXPECT_EQ(log.back(), "Comms restored");
+}
+
+TEST_F(DriverRunning, ATallyTriggerBehindAnUnrecognisedPairIsResolvedWithoutAFurtherByte) {
+    const int iSource = 77;
+    rig::Peer Peer(38400);
+    // Another source on air first, its trigger plainly resolved: tally 77 not lit.
+    Bytes before = OutputWithRoot(iSource - 1);
+    before.insert(before.end(), {0xD2, 0xD2});
+    Peer.Write(before);
+    ASSERT_TRUE(WaitForSlot(Standin(), iSource - 1, "1", 3000));
+    ASSERT_EQ(Slot(Standin(), iSource), SlotLine(iSource, "0"));
+
+    // One read's worth: the pass stops at the unrecognised pair, and the trigger behind it must
+    // not wait for the device's next byte.
+    Bytes stream = OutputWithRoot(iSource);
+    for (BYTE b : {0xE0, 0xE0, 0xD2, 0xD2})
+        stream.push_back(b);
+    Peer.Write(stream);
+
+    EXPECT_TRUE(WaitForSlot(Standin(), iSource, "1", 3000));
+    EXPECT_TRUE(Driver().WaitForPanel(FIRST_TALLY_CONTROL + iSource, "77", 1000));
+}
+
+TEST_F(DriverRunning, ANotificationPostedByAnotherProcessChangesNothing) {
+    rig::Peer Peer(38400);
+    Peer.Write(OutputWithRoot(5));
+    ASSERT_TRUE(WaitForSlot(Standin(), 331, "5", 3000));
+    Sleep(200);
+    const std::string sReceived = Driver().Panel(SERIAL_RX_CONTROL);
+    const std::size_t iFrom = Standin().LineCount();
+
+    // Port objects at addresses of the poster's choosing, as the reader's (0) and as a
+    // continuation (1), handled while the test watches the driver as its debugger.
+    ExceptionWatch Watch;
+    ASSERT_TRUE(Watch.Attach(Driver().process.Id()));
+    for (LPARAM lForeign : {static_cast<LPARAM>(0x4141414141), static_cast<LPARAM>(0), static_cast<LPARAM>(8),
+                            reinterpret_cast<LPARAM>(Driver().hMain)})
+        for (WPARAM wParam : {0, 1})
+            ASSERT_TRUE(PostMessageA(Driver().hMain, WM_COMMNOTIFY, wParam, lForeign));
+    Watch.Watch(500);
+    Watch.Detach();
+
+    EXPECT_EQ(Watch.Exceptions().size(), 0u)
+        << "the first: " << std::hex << (Watch.Exceptions().empty() ? 0 : Watch.Exceptions().front());
+    ASSERT_TRUE(Driver().process.Running());
+    EXPECT_EQ(Driver().Panel(SERIAL_RX_CONTROL), sReceived);
+    EXPECT_FALSE(SawLineSince(Standin(), "write ", iFrom));
+    EXPECT_FALSE(SawLineSince(Standin(), "read ", iFrom));
+
+    // And the road still works.
+    Peer.Write(OutputWithRoot(6));
+    EXPECT_TRUE(WaitForSlot(Standin(), 331, "6", 3000));
+}
+
+TEST_F(DriverRunning, RedundancyStatesShowInTheTitleAndTheIndicator) {
+    struct Case {
+        int iState;
+        const char* pszCaption;
+        const char* pszTitle;
+    };
+    const Case cases[] = {
+        {1, "Rx Only", "Dravik_071 - RX only - V1.3.0"},
+        {5, "RxOnlyBroken", "Dravik_071 - RxOnlyBroken - V1.3.0"},
+        {3, "????", "Dravik_071 - RxOnlyBroken - V1.3.0"}, // an unknown state leaves the title
+        {2, "TX/RX", "Dravik_071 - TX/RX - V1.3.0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.iState);
+        Standin().Send("redundancy " + std::to_string(c.iState));
+        // The indicator takes the caption, then its display command: its text stays the caption.
+        EXPECT_TRUE(Driver().WaitForPanel(REDUNDANCY_CONTROL, c.pszCaption, 3000))
+            << Driver().Panel(REDUNDANCY_CONTROL);
+        EXPECT_EQ(Driver().Title(), c.pszTitle);
+    }
+    const std::string sLog = Log();
+    const std::size_t iRxOnly = sLog.find("ID 71 gone RX only");
+    const std::size_t iBroken = sLog.find("ID 71 gone RXonlyBroken");
+    const std::size_t iUnknown = sLog.find("ID 71 returned status 3");
+    ASSERT_NE(iUnknown, std::string::npos);
+    EXPECT_LT(iRxOnly, iBroken);
+    EXPECT_LT(iBroken, iUnknown);
+    EXPECT_NE(sLog.find("ID 71 gone TX/RX", iUnknown), std::string::npos);
+}
+
+TEST_F(DriverRunning, AChangeOfSlot4094IsEchoedTo4095) {
+    const std::size_t iFrom = Standin().LineCount();
+    Standin().Send("set 4094 echo 50% \\x01");
+    EXPECT_TRUE(WaitForSlot(Standin(), 4095, "echo 50% \x01", 3000));
+    EXPECT_FALSE(SawLineSince(Standin(), "write 4094 ", iFrom)); // not written back
+}
+
+TEST_F(DriverRunning, F1OpensTheDriversAboutBoxWithItsOwnVersion) {
+    // A minimised window takes no menu accelerators: the operator restores it first.
+    ASSERT_TRUE(Driver().Restore());
+    PostMessageA(Driver().hMain, WM_KEYDOWN, VK_F1, 0x003B0001);
+    const HWND hAbout = WaitForDialog(Driver().process.Id(), "About Dravik", 5000);
+    ASSERT_NE(hAbout, nullptr);
+    EXPECT_EQ(DialogItemText(hAbout, ABOUT_VERSION_CONTROL), "Version 1.3.00");
+    EXPECT_EQ(GetWindow(hAbout, GW_OWNER), Driver().hMain);
+    CloseDialog(hAbout, CloseBy::Escape);
+    EXPECT_TRUE(WaitUntilGone(hAbout, 3000));
+    EXPECT_TRUE(Driver().process.Running());
+}
+
+// The bundled show through devsim.exe, the pair, the driver and the stand-in, against what the
+// protocol core publishes when it decodes the same bytes in memory (in this process, with an
+// in-memory slot store), and against what the show's notes say is on air at its end.
+namespace {
+
+Bytes ShowBytes() {
+    std::ifstream in(SHOW_SCENARIO, std::ios::binary);
+    const std::string sText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<devsim::Step> steps;
+    std::string sError;
+    EXPECT_TRUE(devsim::ParseScenario(sText, false, steps, sError)) << sError;
+    Bytes bytes;
+    for (const devsim::Step& step : steps)
+        if (step.Kind == devsim::StepKind::Send)
+            bytes.insert(bytes.end(), step.Data.begin(), step.Data.end());
+    return bytes;
+}
+
+struct Decoded {
+    std::map<int, std::string> slots; // non-empty slots
+    std::map<int, std::string> boxes; // tally n's box, for every box written
+    int iReceived;                    // the serial Rx count
+};
+
+// The core alone, fed 16 bytes per notification as the reader delivers them, with the
+// continuations the main window asks for.
+Decoded DecodeInMemory(const Bytes& bytes) {
+    ResetProtocolState();
+    memhost::Reset();
+    memhost::ClearPort();
+    memhost::ResetShell();
+    for (std::size_t p = 0; p < bytes.size(); p += RECEIVE_CHUNK) {
+        memhost::QueueBytes(bytes.data() + p, std::min<std::size_t>(RECEIVE_CHUNK, bytes.size() - p));
+        do
+            ReceiveFromPort(nullptr);
+        while (ReceiveWaiting());
+    }
+    Decoded decoded{};
+    for (int iSlot = 1; iSlot < memhost::SLOT_COUNT; ++iSlot)
+        if (!memhost::SlotText(iSlot).empty())
+            decoded.slots[iSlot] = memhost::SlotText(iSlot);
+    for (int n = 1; n <= 128; ++n)
+        decoded.boxes[n] = memhost::PanelText(FIRST_TALLY_CONTROL + n);
+    decoded.iReceived = iSerialRxCount;
+    return decoded;
+}
+
+} // namespace
+
+TEST(DriverShow, TheBundledShowPublishesWhatTheCoreDecodesFromItsBytes) {
+    const Decoded expected = DecodeInMemory(ShowBytes());
+    ASSERT_GT(expected.iReceived, 40);
+
+    DriverTree Tree;
+    DriverRig Rig;
+    ASSERT_TRUE(Rig.Start(Tree, SHOW, rig::DriverPort(), rig::PeerPort()));
+    ChildProcess Devsim;
+    ASSERT_TRUE(Devsim.Start(DEVSIM_EXE, "--port " + std::to_string(rig::PeerPort()) + " play " +
+                                             std::string(SHOW_SCENARIO) + " --quiet"));
+    EXPECT_EQ(Devsim.Wait(60000), 0u);
+    const std::string sReceived = Text("%08d", expected.iReceived);
+    EXPECT_TRUE(Rig.Driver.WaitForPanel(SERIAL_RX_CONTROL, sReceived, 5000))
+        << Rig.Driver.Panel(SERIAL_RX_CONTROL) << " messages, " << sReceived << " sent";
+
+    // The link slot's last word depends on how long this takes after the show (4 s of quiet fail
+    // it); the log says what the link did.
+    std::map<int, std::string> published = Dump(Rig.Standin);
+    std::map<int, std::string> decoded = expected.slots;
+    published.erase(LINK_SLOT);
+    decoded.erase(LINK_SLOT);
+    EXPECT_EQ(published, decoded);
+    for (int n = 1; n <= 128; ++n)
+        EXPECT_EQ(Rig.Driver.Panel(FIRST_TALLY_CONTROL + n), expected.boxes.at(n)) << "tally " << n;
+
+    // The show's end: CAM 1 alone on air, the renamed CAM 2; the link failed in the silence, and
+    // came back.
+    EXPECT_EQ(decoded.at(1), "1");
+    for (int n = 2; n <= 128; ++n)
+        EXPECT_EQ(decoded.at(n), "0") << "tally " << n;
+    EXPECT_EQ(decoded.at(1201), "CAM 1");
+    EXPECT_EQ(decoded.at(1202), "CAM 2 WIDE");
+    EXPECT_EQ(decoded.at(1293), "ME 1");
+    const std::string sLog = Tree.Log(SHOW);
+    const std::size_t iFailed = sLog.find("COMMS FAIL", sLog.find("Comms restored"));
+    ASSERT_NE(iFailed, std::string::npos) << sLog;
+    EXPECT_NE(sLog.find("Comms restored", iFailed), std::string::npos) << sLog;
+    Rig.Stop();
+}
+
+TEST(DriverLifetime, TheInfodriversDisconnectionEndsTheDriverWithExitCodeZero) {
+    DriverTree Tree;
+    DriverRig Rig;
+    ASSERT_TRUE(Rig.Start(Tree, DISCONNECTED, rig::DriverPort(), rig::PeerPort()));
+    const std::size_t iFrom = Rig.Standin.LineCount();
+    Rig.Standin.Send("send 2175");
+    EXPECT_EQ(Rig.Driver.process.Wait(5000), 0u);
+    const std::vector<std::string> log = LogTexts(Tree.Log(DISCONNECTED));
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "Infodriver 73 disconnected");
+    EXPECT_EQ(log.back(), "Driver closing");
+    // Its client's last word to the vanished infodriver.
+    EXPECT_NE(Rig.Standin.WaitFor("detach 73", 3000, iFrom), "");
+    Rig.Stop();
+}
+
+TEST(DriverLifetime, ASecondDriverForTheSameDeviceIsRefusedWhileTheFirstRunsOn) {
+    DriverTree Tree;
+    DriverRig Rig;
+    ASSERT_TRUE(Rig.Start(Tree, SINGLE, rig::DriverPort(), rig::PeerPort()));
+    const std::size_t iFrom = Rig.Standin.LineCount();
+
+    ChildProcess Second;
+    ASSERT_TRUE(Second.Start(DRAVIK_EXE, "74"));
+    const HWND hBox = WaitForDialog(Second.Id(), "Error", 15000);
+    ASSERT_NE(hBox, nullptr);
+    EXPECT_EQ(MessageBoxText(hBox), "Dravik driver is already running");
+    CloseDialog(hBox, CloseBy::OkButton);
+    EXPECT_EQ(Second.Wait(5000), START_FAILED);
+
+    EXPECT_FALSE(SawLineSince(Rig.Standin, "search ", iFrom)); // it never looked for the infodriver
+    EXPECT_TRUE(Rig.Driver.process.Running());
+    EXPECT_TRUE(IsWindow(Rig.Driver.hMain));
+    rig::Peer Peer(38400);
+    Peer.Write(OutputWithRoot(9));
+    EXPECT_TRUE(WaitForSlot(Rig.Standin, 331, "9", 3000));
+    Rig.Stop();
+}
+
+TEST(DriverLifetime, DeviceNumbersOutsideOneTo999AreRefused) {
+    for (const char* pszArgument : {"0", "1000", "abc"}) {
+        SCOPED_TRACE(pszArgument);
+        ChildProcess Refused;
+        ASSERT_TRUE(Refused.Start(DRAVIK_EXE, pszArgument));
+        const HWND hBox = WaitForDialog(Refused.Id(), "Error", 15000);
+        ASSERT_NE(hBox, nullptr);
+        EXPECT_EQ(MessageBoxText(hBox), "Valid device number must be supplied as command line parameter");
+        EXPECT_EQ(Refused.FindWindowOfClass("CLASS_Dravik"), nullptr);
+        CloseDialog(hBox, CloseBy::OkButton);
+        EXPECT_EQ(Refused.Wait(5000), START_FAILED);
+    }
+}
+
+TEST(DriverLifetime, DriversForTwoDevicesRunSideBySideOnTwoPairs) {
+    DriverTree Tree;
+    DriverRig Left, Right;
+    ASSERT_TRUE(Left.Start(Tree, LEFT, rig::DriverPort(), rig::PeerPort()));
+    ASSERT_TRUE(Right.Start(Tree, RIGHT, SECOND_DRIVER_PORT, SECOND_PEER_PORT));
+    EXPECT_EQ(Left.Driver.Panel(PORT_CONTROL), Text("COM%d 38400,8,1,N", rig::DriverPort()));
+    EXPECT_EQ(Right.Driver.Panel(PORT_CONTROL), Text("COM%d 38400,8,1,N", SECOND_DRIVER_PORT));
+
+    rig::Peer LeftPeer(38400);
+    rig::Peer RightPeer(38400, SECOND_PEER_PORT);
+    LeftPeer.Write(OutputWithRoot(11));
+    RightPeer.Write(OutputWithRoot(22));
+    EXPECT_TRUE(WaitForSlot(Left.Standin, 331, "11", 3000));
+    EXPECT_TRUE(WaitForSlot(Right.Standin, 331, "22", 3000));
+    EXPECT_TRUE(Left.Driver.WaitForPanel(SERIAL_RX_CONTROL, "00000001", 1000));
+    EXPECT_TRUE(Right.Driver.WaitForPanel(SERIAL_RX_CONTROL, "00000001", 1000));
+    EXPECT_TRUE(Left.Driver.WaitForPanel(STATUS_CONTROL, "Comms OK", 1000));
+    EXPECT_TRUE(Right.Driver.WaitForPanel(STATUS_CONTROL, "Comms OK", 1000));
+    EXPECT_TRUE(WaitUntil([&] { return Left.Driver.Title() == "Dravik_075 - TX/RX - V1.3.0"; }, 3000));
+    EXPECT_TRUE(WaitUntil([&] { return Right.Driver.Title() == "Dravik_076 - TX/RX - V1.3.0"; }, 3000));
+
+    // Each infodriver heard from its own driver only.
+    EXPECT_EQ(WrittenTexts(Left.Standin, 331), std::vector<std::string>{"11"});
+    EXPECT_EQ(WrittenTexts(Right.Standin, 331), std::vector<std::string>{"22"});
+
+    // F10 ends one of them; the other runs on until File, Exit.
+    ASSERT_TRUE(Left.Driver.Restore());
+    PostMessageA(Left.Driver.hMain, WM_KEYDOWN, VK_F10, 0x00440001);
+    EXPECT_EQ(Left.Driver.process.Wait(5000), 0u);
+    EXPECT_EQ(LogTexts(Tree.Log(LEFT)).back(), "Driver closing");
+    RightPeer.Write(OutputWithRoot(23));
+    EXPECT_TRUE(WaitForSlot(Right.Standin, 331, "23", 3000));
+    PostMessageA(Right.Driver.hMain, WM_COMMAND, EXIT_COMMAND, 0);
+    EXPECT_EQ(Right.Driver.process.Wait(5000), 0u);
+    EXPECT_EQ(LogTexts(Tree.Log(RIGHT)).back(), "Driver closing");
+    Left.Stop();
+    Right.Stop();
+}

@@ -1,0 +1,214 @@
+// The main window's start-up and menu: the real window, class and procedure in the test process,
+// the stand-in's core as the infodriver, real settings and log files.
+#include "tests/app/main_window_fixture.h"
+#include "tests/support/dialogs.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A state of the debug list as the operator sees it.
+struct ListView {
+    const char* pszName;
+    bool bFull;               // 640 high, else panelHeight + 42
+    bool bOn;                 // "On" marked
+    bool bHide;               // "Hide" marked
+    bool bOutput;             // debug lines reach the list
+    const char* pszFileValue; // DebugMode in the settings file
+};
+
+constexpr ListView FULL_WITH_OUTPUT{"full with output", true, true, false, true, "1"};
+constexpr ListView FULL_WITHOUT_OUTPUT{"full without output", true, false, false, false, "0"};
+constexpr ListView HIDDEN{"hidden", false, false, true, false, "0"};
+
+class MainWindow : public MainWindowTest {
+  protected:
+    bool OutputReachesList() {
+        const int iBefore = ListCount();
+        DebugLine("output probe");
+        return ListCount() > iBefore;
+    }
+
+    void ExpectView(const ListView& view, const char* pszFileValue = nullptr) {
+        SCOPED_TRACE(view.pszName);
+        const RECT rc = WindowRect();
+        EXPECT_EQ(rc.left, 0);
+        EXPECT_EQ(rc.top, 0);
+        EXPECT_EQ(rc.right - rc.left, MAIN_WIDTH);
+        EXPECT_EQ(rc.bottom - rc.top, view.bFull ? MAIN_FULL_HEIGHT : panelHeight + MAIN_HIDDEN_EXTRA);
+        EXPECT_EQ(Checked(IDM_POPUP_DEBUG, IDM_DEBUG_ON), view.bOn);
+        EXPECT_EQ(Checked(IDM_POPUP_DEBUG, IDM_DEBUG_HIDE), view.bHide);
+        EXPECT_EQ(Setting("DebugMode"), pszFileValue != nullptr ? pszFileValue : view.pszFileValue);
+        EXPECT_EQ(OutputReachesList(), view.bOutput);
+    }
+};
+
+} // namespace
+
+TEST_F(MainWindow, DebugModeOneStartsFullWithOutputAtTheTopLeftAndTheTimerRuns) {
+    StartWith("DebugMode=1\r\n");
+    ExpectView(FULL_WITH_OUTPUT);
+    EXPECT_TRUE(ShellWindow::HasLine("Serial port 99 is not available"));
+    EXPECT_FALSE(DevicePort.IsOpen());
+
+    // The first tick polls the infodriver's redundancy state (TX/RX) into the title.
+    const DWORD dwStart = GetTickCount();
+    while (WindowText(hMain) != "Dravik_047 - TX/RX - V1.3.0" && GetTickCount() - dwStart < 3000) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        Sleep(20);
+    }
+    EXPECT_EQ(WindowText(hMain), "Dravik_047 - TX/RX - V1.3.0");
+}
+
+TEST_F(MainWindow, DebugModeZeroStartsHiddenBelowThePanel) {
+    StartWith("DebugMode=0\r\n");
+    ASSERT_GT(panelHeight, 2);
+    ExpectView(HIDDEN);
+}
+
+TEST_F(MainWindow, OnAndHideWalkTheThreeStates) {
+    StartWith("DebugMode=1\r\n");
+    struct Step {
+        int iCommand;
+        const ListView* pAfter;
+    };
+    const Step steps[] = {
+        {IDM_DEBUG_ON, &FULL_WITHOUT_OUTPUT},
+        {IDM_DEBUG_ON, &FULL_WITH_OUTPUT},
+        {IDM_DEBUG_HIDE, &HIDDEN},
+        {IDM_DEBUG_ON, &FULL_WITH_OUTPUT},
+        {IDM_DEBUG_HIDE, &HIDDEN},
+        {IDM_DEBUG_HIDE, &FULL_WITH_OUTPUT},
+        {IDM_DEBUG_ON, &FULL_WITHOUT_OUTPUT},
+        {IDM_DEBUG_HIDE, &HIDDEN},
+    };
+    int iStep = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(::testing::Message()
+                     << "step " << ++iStep << (step.iCommand == IDM_DEBUG_ON ? " On" : " Hide"));
+        EXPECT_EQ(Command(step.iCommand), 0);
+        ExpectView(*step.pAfter);
+    }
+}
+
+TEST_F(MainWindow, HideUncoversAListThatStartedHidden) {
+    StartWith("DebugMode=0\r\n");
+    Command(IDM_DEBUG_HIDE);
+    ExpectView(FULL_WITH_OUTPUT);
+}
+
+// Any DebugMode but 0 is on at start; the two commands take only 1 as on.
+class OddDebugMode : public MainWindow, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(OddDebugMode, CountsAsOnAtStartAndOnTurnsItIntoOne) {
+    StartWith(std::string("DebugMode=") + GetParam() + "\r\n");
+    ExpectView(FULL_WITH_OUTPUT, GetParam());
+    Command(IDM_DEBUG_ON);
+    ExpectView(FULL_WITH_OUTPUT);
+    Command(IDM_DEBUG_ON);
+    ExpectView(FULL_WITHOUT_OUTPUT);
+}
+
+TEST_P(OddDebugMode, TheFirstHideUncoversInsteadOfCovering) {
+    StartWith(std::string("DebugMode=") + GetParam() + "\r\n");
+    Command(IDM_DEBUG_HIDE);
+    ExpectView(FULL_WITH_OUTPUT);
+    Command(IDM_DEBUG_HIDE);
+    ExpectView(HIDDEN);
+}
+
+INSTANTIATE_TEST_SUITE_P(MainWindow, OddDebugMode, ::testing::Values("2", "-1"));
+
+TEST_F(MainWindow, EnableTogglesTheLogFileItsMarkAndTheSetting) {
+    StartWith("LogMode=0\r\n");
+    EXPECT_FALSE(Checked(IDM_POPUP_LOG, IDM_LOG_ENABLE));
+    LogLine("probe while off");
+
+    Command(IDM_LOG_ENABLE);
+    EXPECT_TRUE(Checked(IDM_POPUP_LOG, IDM_LOG_ENABLE));
+    EXPECT_EQ(Setting("LogMode"), "1");
+    LogLine("probe while on");
+
+    Command(IDM_LOG_ENABLE);
+    EXPECT_FALSE(Checked(IDM_POPUP_LOG, IDM_LOG_ENABLE));
+    EXPECT_EQ(Setting("LogMode"), "0");
+    LogLine("probe while off again");
+
+    const std::string sLog = LogText();
+    EXPECT_EQ(sLog.find("probe while off"), std::string::npos);
+    EXPECT_NE(sLog.find("probe while on"), std::string::npos);
+}
+
+TEST_F(MainWindow, AnyNonZeroLogModeIsMarkedAndEnableSwitchesItOff) {
+    StartWith("LogMode=5\r\n");
+    EXPECT_TRUE(Checked(IDM_POPUP_LOG, IDM_LOG_ENABLE));
+    Command(IDM_LOG_ENABLE);
+    EXPECT_FALSE(Checked(IDM_POPUP_LOG, IDM_LOG_ENABLE));
+    EXPECT_EQ(Setting("LogMode"), "0");
+    Command(IDM_LOG_ENABLE);
+    EXPECT_EQ(Setting("LogMode"), "1");
+}
+
+TEST_F(MainWindow, ClearEmptiesTheListWithTheOutputOnOrOff) {
+    StartWith("DebugMode=1\r\n");
+    ASSERT_GT(ListCount(), 0); // the start-up lines
+    Command(IDM_DEBUG_CLEAR);
+    EXPECT_EQ(ListCount(), 0);
+
+    DebugLine("a line");
+    Command(IDM_DEBUG_ON); // output off, list in view
+    ASSERT_EQ(ListCount(), 1);
+    Command(IDM_DEBUG_CLEAR);
+    EXPECT_EQ(ListCount(), 0);
+}
+
+TEST_F(MainWindow, ACommandWhileMinimisedSizesTheWindowForWhenItIsRestored) {
+    StartWith("DebugMode=1\r\n");
+    ShowWindow(hMain, SW_MINIMIZE); // as the entry point shows it
+    ASSERT_TRUE(IsIconic(hMain));
+
+    Command(IDM_DEBUG_HIDE);
+    EXPECT_TRUE(IsIconic(hMain));
+    WINDOWPLACEMENT place{};
+    place.length = sizeof place;
+    GetWindowPlacement(hMain, &place);
+    EXPECT_EQ(place.rcNormalPosition.bottom - place.rcNormalPosition.top, panelHeight + MAIN_HIDDEN_EXTRA);
+    EXPECT_EQ(place.rcNormalPosition.right - place.rcNormalPosition.left, MAIN_WIDTH);
+
+    ShowWindow(hMain, SW_RESTORE);
+    EXPECT_EQ(WindowHeight(), panelHeight + MAIN_HIDDEN_EXTRA);
+    EXPECT_TRUE(Checked(IDM_POPUP_DEBUG, IDM_DEBUG_HIDE));
+}
+
+TEST_F(MainWindow, WithoutAnInfodriverTheWindowIsRefusedAfterTheMessageBox) {
+    WriteSettings("LogMode=1\r\nDebugMode=1\r\n");
+    std::vector<std::string> listWhileShown;
+    std::string sBoxText;
+    DialogWatcher watcher("Driver Error", CloseBy::OkButton, [&](HWND hBox) {
+        sBoxText = MessageBoxText(hBox);
+        listWhileShown = ShellWindow::Lines(); // the list still exists while the box is up
+    });
+
+    EXPECT_EQ(CreateMainWindow(), nullptr);
+    watcher.Join();
+
+    ASSERT_TRUE(watcher.Found());
+    EXPECT_TRUE(watcher.ClosedAsTold());
+    EXPECT_EQ(sBoxText, "VORN Dravik Driver Error\n\nCannot hook into InfoDriver 47");
+    EXPECT_EQ(watcher.Owner(), hMainWnd); // the window being created
+    auto Listed = [&](const std::string& sPrefix) {
+        for (const std::string& s : listWhileShown)
+            if (s.rfind(sPrefix, 0) == 0)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(Listed("Connect failed to infodriver 47"));
+    EXPECT_FALSE(Listed("Opening serial port"));
+    const std::string sLog = LogText();
+    EXPECT_NE(sLog.find(" - Connect failed to infodriver 47\r\r\n"), std::string::npos) << sLog;
+    EXPECT_EQ(sLog.find("Serial port"), std::string::npos) << sLog;
+    EXPECT_FALSE(DevicePort.IsOpen());
+    EXPECT_EQ(Infodriver.hWnd, nullptr);
+}
