@@ -21,8 +21,12 @@ int panelHeight = 0;
 
 namespace {
 
-bool bCreated = false; // the start-up sequence has run: it never runs twice
 bool bClosing = false; // CloseMainWindow has begun the window's destruction
+
+// The main window exists: a creation message now is not this program's.
+bool Created() {
+    return hMainWnd != nullptr && IsWindow(hMainWnd);
+}
 
 // The icon asked for as the small one is not in the resources: the system makes one from icon 1.
 constexpr int SMALL_ICON_ID = 108;
@@ -69,7 +73,7 @@ void OpenDevicePort() {
 }
 
 LRESULT OnCreate(HWND hWnd) {
-    bCreated = true;
+    bClosing = false;
     hMainWnd = hWnd;
     CreateStatusPanel(hWnd);
     panelHeight = PanelHeight();
@@ -119,20 +123,22 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM 
     // this program began them.
     switch (iMessage) {
         case WM_NCCREATE:
-            return bCreated ? TRUE : DefWindowProcA(hWnd, iMessage, wParam, lParam);
+            return Created() ? TRUE : DefWindowProcA(hWnd, iMessage, wParam, lParam);
         case WM_CREATE:
-            return bCreated ? 0 : OnCreate(hWnd);
+            return Created() ? 0 : OnCreate(hWnd);
         case WM_CLOSE:
             CloseMainWindow();
             return 0;
         case WM_DESTROY:
-            if (!bClosing || InSendMessage())
+            // Not InSendMessage(): the infodriver's disconnection closes the window from inside a
+            // message the infodriver sent.
+            if (!bClosing)
                 return 0;
             LogLine("Driver closing");
             PostQuitMessage(0);
             return 0;
         case WM_NCDESTROY:
-            return bClosing && !InSendMessage() ? DefWindowProcA(hWnd, iMessage, wParam, lParam) : 0;
+            return bClosing ? DefWindowProcA(hWnd, iMessage, wParam, lParam) : 0;
         case WM_COMMNOTIFY:
             OnReceiveNotify(hWnd, wParam, lParam);
             return 0;
