@@ -126,13 +126,16 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM 
             CloseMainWindow();
             return 0;
         case WM_DESTROY:
-            if (!bClosing || InSendMessage())
+            // Only this thread sets bClosing, right before it destroys the window. Whether a message
+            // was sent from outside cannot tell: the infodriver's disconnect is itself sent, and
+            // the destruction it begins runs inside it.
+            if (!bClosing)
                 return 0;
             LogLine("Driver closing");
             PostQuitMessage(0);
             return 0;
         case WM_NCDESTROY:
-            return bClosing && !InSendMessage() ? DefWindowProcA(hWnd, iMessage, wParam, lParam) : 0;
+            return bClosing ? DefWindowProcA(hWnd, iMessage, wParam, lParam) : 0;
         case WM_COMMNOTIFY:
             OnReceiveNotify(hWnd, wParam, lParam);
             return 0;
