@@ -118,6 +118,7 @@ TEST_F(PortRecovery, AVanishedPortIsClosedWithoutSpinningAndTakenUpAgainWhenItRe
     const std::size_t nLogBefore = Site.LogText().size();
     const std::size_t iGone = Run.Standin.LineCount();
     const double dCpuBefore = Run.Driver.CpuMs();
+    ASSERT_GE(dCpuBefore, 0) << "the driver's processor time cannot be read";
     const DWORD dwGone = GetTickCount();
     ASSERT_EQ(Pair("down"), "");
     // Long enough for the failure, the close and two attempts to open the port again.

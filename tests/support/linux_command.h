@@ -53,3 +53,30 @@ inline int RunLinuxCommand(const std::string& sCommand, DWORD dwMs, std::string*
     }
     return -1;
 }
+
+// Whether this program runs under Wine rather than Windows.
+inline bool RunningUnderWine() {
+    const HMODULE hNtdll = GetModuleHandleA("ntdll.dll");
+    return hNtdll != nullptr && GetProcAddress(hNtdll, "wine_get_version") != nullptr;
+}
+
+// The processor time (user and system, all threads) that Linux has counted for the process whose
+// command line, its words joined by blanks, ends in sCommandLineEnd; in milliseconds, in steps of
+// the clock tick (10 ms), or -1 when there is no such process. Under Wine a Windows program's
+// Linux command line is its Windows one: the program's Windows path, then its arguments.
+inline double LinuxProcessCpuMs(const std::string& sCommandLineEnd) {
+    if (sCommandLineEnd.find('\'') != std::string::npos)
+        return -1;
+    std::string sOutput;
+    const std::string sCommand =
+        "hz=$(getconf CLK_TCK); for p in /proc/[0-9]*; do c=$(tr -s '\\0' ' ' <$p/cmdline 2>/dev/null) || "
+        "continue; "
+        "case $c in *'" +
+        sCommandLineEnd +
+        " ') set -- $(sed 's/.*) //' $p/stat); echo cpu $(( (${12} + ${13}) * 1000 / hz ));; "
+        "esac; done";
+    if (RunLinuxCommand(sCommand, 10000, &sOutput) != 0)
+        return -1;
+    const std::size_t iAt = sOutput.find("cpu ");
+    return iAt == std::string::npos ? -1 : std::atof(sOutput.c_str() + iAt + 4);
+}
