@@ -17,7 +17,7 @@ class DriverRun {
     DriverRun& operator=(const DriverRun&) = delete;
 
     // The stand-in for iDevice, then the driver (which inherits CC_ROOT and CC_SYSTEM); returns
-    // once the driver's main window and client window exist and the stand-in has seen it attach.
+    // once the stand-in has seen the driver attach and the driver's start-up is over.
     bool Start(const char* pszDriverExe, const char* pszStandinExe, int iDevice, std::string& sError,
                const std::string& sStandinOptions = "") {
         const std::string sNumber = std::to_string(iDevice);
@@ -31,6 +31,11 @@ class DriverRun {
             return Fail(sError, "the driver's windows did not appear");
         if (Standin.WaitFor("attach ", 5000).empty())
             return Fail(sError, "the driver did not attach to the stand-in");
+        // The window is shown, minimised, only once its creation is over: the serial port has been
+        // opened (or found missing) and the timer started.
+        for (const DWORD dwStart = GetTickCount(); !IsWindowVisible(hMain) || !IsIconic(hMain); Sleep(20))
+            if (GetTickCount() - dwStart > 10000)
+                return Fail(sError, "the driver's window was not shown");
         return true;
     }
     void Stop() {
