@@ -97,8 +97,8 @@ std::vector<devsim::Step> PortRecovery::Steps;
 
 TEST_F(PortRecovery, AVanishedPortIsClosedWithoutSpinningAndTakenUpAgainWhenItReturns) {
     ASSERT_EQ(Pair("up"), "");
-    StartDriver();
-    OpenDevice();
+    ASSERT_NO_FATAL_FAILURE(StartDriver());
+    ASSERT_NO_FATAL_FAILURE(OpenDevice());
     ASSERT_NE(Site.LogText().find("Open serial port " + sPort + " success"), std::string::npos);
 
     // Before: a randomised stream of every kind of message, so that the show played after the
@@ -145,7 +145,7 @@ TEST_F(PortRecovery, AVanishedPortIsClosedWithoutSpinningAndTakenUpAgainWhenItRe
     EXPECT_LE(lOpenedMs, static_cast<long>(RETRY_MS + 1000));
 
     // The show again: slots and tallies follow it.
-    OpenDevice();
+    ASSERT_NO_FATAL_FAILURE(OpenDevice());
     ASSERT_TRUE(PlaySteps(*Device, Steps, 40, Sent));
     std::size_t nChanged = 0;
     SlotDifferences(BeforeGone.Slots, DecodeInMemory(Sent, 1, LAST_COMPARED_SLOT).Slots, 0, &nChanged);
@@ -161,7 +161,7 @@ TEST_F(PortRecovery, AVanishedPortIsClosedWithoutSpinningAndTakenUpAgainWhenItRe
 }
 
 TEST_F(PortRecovery, APortMissingAtStartIsOpenedWithinARetryOfAppearing) {
-    StartDriver();
+    ASSERT_NO_FATAL_FAILURE(StartDriver());
     const std::size_t nLogStart = Site.LogText().size();
     EXPECT_NE(Site.LogText().find("Serial port " + sPort + " is not available"), std::string::npos)
         << Site.LogText();
@@ -178,7 +178,7 @@ TEST_F(PortRecovery, APortMissingAtStartIsOpenedWithinARetryOfAppearing) {
     std::printf("port opened %ld ms after the pair was made\n", lOpenedMs);
     EXPECT_LE(lOpenedMs, static_cast<long>(RETRY_MS + 1000));
 
-    OpenDevice();
+    ASSERT_NO_FATAL_FAILURE(OpenDevice());
     const std::size_t iFrom = Run.Standin.LineCount();
     ASSERT_TRUE(PlaySteps(*Device, Steps, 40, Sent));
     EXPECT_GE(WaitForWrite(Run.Standin, LINK_SLOT, "1", 5000, iFrom), 0);

@@ -39,6 +39,8 @@ class RandomStream {
         int iTotal = 0;
         for (int w : Weights)
             iTotal += w;
+        if (iTotal <= 0)
+            return Garbage();
         int iPick = Below(iTotal);
         int iKind = 0;
         while (iPick >= Weights[iKind])
