@@ -52,5 +52,6 @@ EXTRA_ARGS=()
 [ -n "${DRAVIK_SOAK_SEED:-}" ] && EXTRA_ARGS+=(--seed "$DRAVIK_SOAK_SEED")
 [ -n "${DRAVIK_SOAK_MIX:-}" ] && EXTRA_ARGS+=(--mix "$DRAVIK_SOAK_MIX")
 wine "$BUILD/tests/app/driver_soak.exe" --seconds "$RUN_SECONDS" --driver-port "$DRIVER_PORT" \
-    --device-port "$DEVICE_PORT" --out "$(winepath -w "$SOAK")" "${EXTRA_ARGS[@]}" </dev/null 2>&1 | sed -u 's/\r$//'
+    --device-port "$DEVICE_PORT" --out "$(winepath -w "$SOAK")" "${EXTRA_ARGS[@]}" </dev/null 2>&1 |
+    sed -u 's/\r$//'
 exit "${PIPESTATUS[0]}"

@@ -171,6 +171,7 @@ TEST_F(PortRecovery, APortMissingAtStartIsOpenedWithinARetryOfAppearing) {
             break;
         else
             PumpFor(100);
+    EXPECT_EQ(CountOf(Site.LogText(), "Serial port " + sPort), 1) << Site.LogText();
 
     ASSERT_EQ(Pair("up"), "");
     const long lOpenedMs = WaitForLog(sOpenAgain, nLogStart, RETRY_MS + 3000);
