@@ -67,17 +67,6 @@ stop_pid() {
     wait "$pid" 2>/dev/null || true
 }
 
-# The wineserver of this prefix, if one runs: it works in a directory server-DEV-INODE named
-# after the prefix (under /tmp; the parent's name varies between Wine builds).
-wineserver_running() {
-    local name pid
-    name="server-$(stat -c %D "$WINEPREFIX")-$(printf %x "$(stat -c %i "$WINEPREFIX")")"
-    for pid in /proc/[0-9]*; do
-        [[ "$(readlink "$pid/cwd" 2>/dev/null)" == */"$name" ]] && return 0
-    done
-    return 1
-}
-
 cleanup() {
     local status=$?
     trap - EXIT INT TERM

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test run: set-up, the protocol core built natively with sanitizers and tested, a minute
-# of fuzzing of the protocol core, then every Win32 test executable under one persistent
-# wineserver.
+# of fuzzing of the protocol core, every Win32 test executable under one persistent wineserver,
+# then a minute of the real driver under the soak (DRAVIK_SOAK_MINUTES sets its length).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 "$ROOT/scripts/setup.sh"
@@ -19,3 +19,5 @@ echo "== Win32 tests under Wine =="
 "$ROOT/scripts/wine-up.sh"
 trap '"$ROOT/scripts/wine-down.sh"' EXIT
 ctest --test-dir "$BUILD" --output-on-failure --timeout 600
+
+"$ROOT/scripts/soak.sh" "${DRAVIK_SOAK_MINUTES:-1}"

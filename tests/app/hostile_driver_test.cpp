@@ -2,15 +2,12 @@
 // publishing into the stand-in process, while this process, a stranger to both, sends the driver's
 // two windows malformed and unexpected traffic. The driver has to stay up, answer every send, keep
 // its link to the infodriver, and afterwards publish exactly what the show's bytes decode to.
-#include "protocol/assembly.h"
-#include "protocol/settings.h"
-#include "protocol/state.h"
 #include "tests/support/child.h"
-#include "tools/devsim/line.h"
-#include "tools/devsim/scenario.h"
-#include "tools/memhost/memhost.h"
+#include "tests/support/decoded.h"
+#include "tests/support/driver_site.h"
+#include "tests/support/show_play.h"
+#include "tests/support/standin_view.h"
 #include "tools/standin/events.h"
-#include "tools/standin/process.h"
 
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
@@ -19,10 +16,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -37,92 +31,6 @@ constexpr WPARAM WM_SYSTIMER_MESSAGE = 0x0118;
 // Foreign values for parameters that carry a pointer or a handle.
 const LPARAM lJunk = static_cast<LPARAM>(0x4141414141);
 const LPARAM lMinus = static_cast<LPARAM>(-1);
-
-std::string sRoot; // CC_ROOT, a Windows path
-
-// CC_ROOT\sys with the device's settings (port 5, 38400, log on) and an empty logs folder; the
-// driver, started from here, inherits both variables.
-bool PrepareSettings() {
-    char szTemp[MAX_PATH] = "";
-    GetTempPathA(sizeof szTemp, szTemp);
-    sRoot = std::string(szTemp) + "dravik_hostile_" + std::to_string(GetCurrentProcessId());
-    for (const char* pszSub : {"", "\\sys", "\\sys\\config", "\\sys\\config\\system", "\\sys\\logs"})
-        CreateDirectoryA((sRoot + pszSub).c_str(), nullptr);
-    char szIni[64];
-    std::snprintf(szIni, sizeof szIni, "\\sys\\config\\system\\DEV_%03d.ini", NUMBER);
-    std::ofstream Ini(sRoot + szIni);
-    Ini << "[Dravik]\nLogMode=1\nDebugMode=1\nExtensions=0\nTXoutput=0\nPort=" << DRIVER_PORT
-        << "\nSpeed=38400\nDataBits=8\nStopBits=1\nParity=N\n";
-    Ini.close();
-    return SetEnvironmentVariableA("CC_ROOT", sRoot.c_str()) && SetEnvironmentVariableA("CC_SYSTEM", "sys") &&
-           Ini.good();
-}
-
-// The tree again, once the driver has gone.
-void RemoveSettings() {
-    char szFile[64];
-    std::snprintf(szFile, sizeof szFile, "\\sys\\config\\system\\DEV_%03d.ini", NUMBER);
-    DeleteFileA((sRoot + szFile).c_str());
-    std::snprintf(szFile, sizeof szFile, "\\sys\\logs\\Dravik_%03d.log", NUMBER);
-    DeleteFileA((sRoot + szFile).c_str());
-    for (const char* pszSub : {"\\sys\\logs", "\\sys\\config\\system", "\\sys\\config", "\\sys", ""})
-        RemoveDirectoryA((sRoot + pszSub).c_str());
-}
-
-std::string LogText() {
-    char szLog[64];
-    std::snprintf(szLog, sizeof szLog, "\\sys\\logs\\Dravik_%03d.log", NUMBER);
-    std::ifstream In(sRoot + szLog);
-    std::stringstream Text;
-    Text << In.rdbuf();
-    return Text.str();
-}
-
-std::vector<devsim::Step> ShowSteps() {
-    std::ifstream In(DEVSIM_SHOW);
-    std::stringstream Text;
-    Text << In.rdbuf();
-    std::vector<devsim::Step> Steps;
-    std::string sError;
-    EXPECT_TRUE(devsim::ParseScenario(Text.str(), false, Steps, sError)) << sError;
-    return Steps;
-}
-
-// The show's messages into the line, each pause cut to at most dMaxWaitMs. The bytes sent are
-// added to Sent.
-bool PlayShow(devsim::Line& Port, const std::vector<devsim::Step>& Steps, double dMaxWaitMs,
-              std::vector<unsigned char>& Sent) {
-    for (const devsim::Step& s : Steps) {
-        if (s.Kind == devsim::StepKind::Send) {
-            if (!Port.Send(s.Data))
-                return false;
-            Sent.insert(Sent.end(), s.Data.begin(), s.Data.end());
-        } else if (s.Kind == devsim::StepKind::Wait) {
-            Port.WaitUntil(Port.Elapsed() + std::min(static_cast<double>(s.iMs), dMaxWaitMs));
-        }
-    }
-    return true;
-}
-
-// What the stand-in's "dump" prints for slots 1 to LAST_COMPARED_SLOT after the core has decoded
-// the bytes from its start state into an empty store.
-std::vector<std::string> DecodedInMemory(const std::vector<unsigned char>& Stream) {
-    ResetProtocolState();
-    memhost::Reset();
-    memhost::ClearPort();
-    memhost::ResetShell();
-    memhost::SetDiagnostics(false, false);
-    memhost::QueueBytes(Stream);
-    ReceiveFromPort(nullptr);
-    for (int n = 0; ReceiveWaiting() && n < 100000; ++n)
-        ReceiveFromPort(nullptr);
-    std::vector<std::string> Lines;
-    for (int iSlot = 1; iSlot <= LAST_COMPARED_SLOT; ++iSlot)
-        if (!memhost::SlotText(iSlot).empty())
-            Lines.push_back("slot " + std::to_string(iSlot) + " " +
-                            standin::Escaped(memhost::SlotText(iSlot)));
-    return Lines;
-}
 
 struct ModuleEntry {
     std::string sName;
@@ -249,9 +157,11 @@ HWND CreateStranger() {
 class HostileTraffic : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        ASSERT_TRUE(PrepareSettings());
-        Steps = ShowSteps();
-        ASSERT_FALSE(Steps.empty());
+        Site = new DriverSite;
+        ASSERT_TRUE(Site->Create("hostile", NUMBER, DriverKeys(DRIVER_PORT, true)));
+        std::string sError;
+        Steps = ScenarioSteps(DEVSIM_SHOW, sError);
+        ASSERT_FALSE(Steps.empty()) << sError;
         Standin = new StandinProcess;
         ASSERT_TRUE(Standin->Start(STANDIN_EXE, std::to_string(NUMBER)));
         Driver = new ChildProcess;
@@ -259,7 +169,6 @@ class HostileTraffic : public ::testing::Test {
         hMain = Driver->WaitForWindow("CLASS_Dravik", 15000);
         hClient = Driver->WaitForWindow("extinfospwn", 5000);
         ASSERT_NE(Standin->WaitFor("attach ", 5000), "");
-        std::string sError;
         devsim::LineSettings Settings;
         Settings.iPort = DEVICE_PORT;
         Device = new devsim::Line;
@@ -269,56 +178,16 @@ class HostileTraffic : public ::testing::Test {
         delete Device;
         delete Driver;
         delete Standin;
-        RemoveSettings();
+        delete Site;
+        Site = nullptr;
         Device = nullptr;
         Driver = nullptr;
         Standin = nullptr;
     }
 
-    // Waits until the stand-in has printed nothing for dwQuietMs (the driver has published what
-    // it had), at most dwMs.
-    static void WaitForQuiet(DWORD dwQuietMs, DWORD dwMs) {
-        const DWORD dwStart = GetTickCount();
-        std::size_t nLines = Standin->LineCount();
-        DWORD dwSince = GetTickCount();
-        while (GetTickCount() - dwStart < dwMs) {
-            PumpFor(50);
-            const std::size_t nNow = Standin->LineCount();
-            if (nNow != nLines) {
-                nLines = nNow;
-                dwSince = GetTickCount();
-            } else if (GetTickCount() - dwSince >= dwQuietMs) {
-                return;
-            }
-        }
-    }
-    // The stand-in's non-empty slots from 1 to LAST_COMPARED_SLOT, as it prints them.
-    static std::vector<std::string> PublishedSlots() {
-        const std::size_t iFrom = Standin->LineCount();
-        Standin->Send("dump 1 " + std::to_string(LAST_COMPARED_SLOT));
-        Standin->WaitFor("dump-end ", 5000, iFrom);
-        std::vector<std::string> Slots;
-        const std::vector<std::string> Lines = Standin->Lines();
-        for (std::size_t i = iFrom; i < Lines.size() && Lines[i].rfind("dump-end ", 0) != 0; ++i)
-            if (Lines[i].rfind("slot ", 0) == 0)
-                Slots.push_back(Lines[i]);
-        return Slots;
-    }
-    // The texts (as printed) of the writes the stand-in recorded for iSlot since line iFrom.
-    static std::vector<std::string> Writes(int iSlot, std::size_t iFrom) {
-        const std::string sPrefix = "write " + std::to_string(iSlot) + " 2726 ";
-        std::vector<std::string> Texts;
-        const std::vector<std::string> Lines = Standin->Lines();
-        for (std::size_t i = iFrom; i < Lines.size(); ++i)
-            if (Lines[i].rfind(sPrefix, 0) == 0) {
-                const std::size_t iText = Lines[i].find(' ', sPrefix.size());
-                Texts.push_back(iText == std::string::npos ? "" : Lines[i].substr(iText + 1));
-            }
-        return Texts;
-    }
     // The last of them, or "-" for none.
     static std::string LastWrite(int iSlot, std::size_t iFrom) {
-        const std::vector<std::string> Texts = Writes(iSlot, iFrom);
+        const std::vector<std::string> Texts = WritesOf(*Standin, iSlot, iFrom);
         return Texts.empty() ? "-" : Texts.back();
     }
     static bool DriverIntact() {
@@ -345,6 +214,7 @@ class HostileTraffic : public ::testing::Test {
         }
     }
 
+    static DriverSite* Site;
     static std::vector<devsim::Step> Steps;
     static StandinProcess* Standin;
     static ChildProcess* Driver;
@@ -354,6 +224,7 @@ class HostileTraffic : public ::testing::Test {
     static std::vector<unsigned char> Sent; // every byte played into the line
 };
 
+DriverSite* HostileTraffic::Site = nullptr;
 std::vector<devsim::Step> HostileTraffic::Steps;
 StandinProcess* HostileTraffic::Standin = nullptr;
 ChildProcess* HostileTraffic::Driver = nullptr;
@@ -378,7 +249,7 @@ TEST_F(HostileTraffic, TheDriverSurvivesForeignTrafficWhilePublishingAndKeepsIts
     // The show goes on in the line while the traffic comes.
     std::atomic<bool> bPlaying{true};
     std::thread Player([&] {
-        while (bPlaying && PlayShow(*Device, Steps, 150, Sent))
+        while (bPlaying && PlaySteps(*Device, Steps, 150, Sent))
             ;
     });
     Sleep(500);
@@ -564,7 +435,7 @@ TEST_F(HostileTraffic, TheDriverSurvivesForeignTrafficWhilePublishingAndKeepsIts
     Sleep(500);
     bPlaying = false;
     Player.join();
-    WaitForQuiet(700, 15000);
+    WaitForQuiet(*Standin, 700, 15000);
 
     std::printf("kinds tried: %zu (%d sends, %d posts, %d posts the system refused)\n", b.Kinds.size(),
                 b.iSends, b.iPosts, b.iRefusedPosts);
@@ -588,9 +459,9 @@ TEST_F(HostileTraffic, TheDriverSurvivesForeignTrafficWhilePublishingAndKeepsIts
     for (const auto& Slot : Expected)
         EXPECT_EQ(LastWrite(Slot.first, iFirstLine), standin::Escaped(Slot.second)) << "slot " << Slot.first;
     EXPECT_EQ(LastWrite(2110, iFirstLine), "-");
-    ASSERT_FALSE(Writes(0xFFFF, iFirstLine).empty());
-    EXPECT_EQ(Writes(0xFFFF, iFirstLine).front(), "hostile"); // from the numeric record
-    const std::vector<std::string> Cam1 = Writes(1201, iFirstLine);
+    ASSERT_FALSE(WritesOf(*Standin, 0xFFFF, iFirstLine).empty());
+    EXPECT_EQ(WritesOf(*Standin, 0xFFFF, iFirstLine).front(), "hostile"); // from the numeric record
+    const std::vector<std::string> Cam1 = WritesOf(*Standin, 1201, iFirstLine);
     EXPECT_EQ(std::count(Cam1.begin(), Cam1.end(), ""), 0) << "CAM 1's name was overwritten";
 
     // Still the stand-in's one client (known by the 16 bits its search carried), and the link still
@@ -602,7 +473,7 @@ TEST_F(HostileTraffic, TheDriverSurvivesForeignTrafficWhilePublishingAndKeepsIts
     EXPECT_EQ(Standin->WaitFor("client ", 10, iFrom),
               "client " +
                   standin::HandleText(reinterpret_cast<HWND>(reinterpret_cast<UINT_PTR>(hClient) & 0xFFFF)));
-    const std::string sLog = LogText();
+    const std::string sLog = Site->LogText();
     EXPECT_EQ(sLog.find("Driver closing"), std::string::npos);
     EXPECT_EQ(sLog.find("disconnected"), std::string::npos);
     EXPECT_EQ(Standin->WaitFor("detach", 10, iFirstLine), "");
@@ -671,29 +542,21 @@ TEST_F(HostileTraffic, TimerProceduresPostedDuringModalLoopsAreNotCalled) {
 
 TEST_F(HostileTraffic, AfterwardsTheShowIsPublishedAsItsBytesDecode) {
     ASSERT_TRUE(DriverIntact());
-    ASSERT_TRUE(PlayShow(*Device, Steps, 40, Sent));
-    WaitForQuiet(700, 20000);
-    const std::vector<std::string> Published = PublishedSlots();
-    const std::vector<std::string> Decoded = DecodedInMemory(Sent);
-    ASSERT_GT(Decoded.size(), 100u);
-    std::vector<std::string> OnlyPublished, OnlyDecoded;
-    std::vector<std::string> SortedPublished = Published, SortedDecoded = Decoded;
-    std::sort(SortedPublished.begin(), SortedPublished.end());
-    std::sort(SortedDecoded.begin(), SortedDecoded.end());
-    std::set_difference(SortedPublished.begin(), SortedPublished.end(), SortedDecoded.begin(),
-                        SortedDecoded.end(), std::back_inserter(OnlyPublished));
-    std::set_difference(SortedDecoded.begin(), SortedDecoded.end(), SortedPublished.begin(),
-                        SortedPublished.end(), std::back_inserter(OnlyDecoded));
-    EXPECT_TRUE(OnlyPublished.empty() && OnlyDecoded.empty())
-        << "in the stand-in only: " << ::testing::PrintToString(OnlyPublished)
-        << "\ndecoded only: " << ::testing::PrintToString(OnlyDecoded);
-    std::printf("%zu slots compared, %zu show bytes played\n", Decoded.size(), Sent.size());
+    ASSERT_TRUE(PlaySteps(*Device, Steps, 40, Sent));
+    WaitForQuiet(*Standin, 700, 20000);
+    const Decoding Decoded = DecodeInMemory(Sent, 1, LAST_COMPARED_SLOT);
+    ASSERT_GT(Decoded.Slots.size(), 100u);
+    std::size_t nMismatches = 0;
+    const std::string sReport =
+        SlotDifferences(PublishedSlots(*Standin, 1, LAST_COMPARED_SLOT), Decoded.Slots, 20, &nMismatches);
+    EXPECT_EQ(nMismatches, 0u) << sReport;
+    std::printf("%zu slots compared, %zu show bytes played\n", Decoded.Slots.size(), Sent.size());
 }
 
 TEST_F(HostileTraffic, TheOperatorsExitStillEndsTheDriver) {
     ASSERT_TRUE(DriverIntact());
     PostMessageA(hMain, WM_COMMAND, 105, 0);
     EXPECT_EQ(Driver->Wait(10000), 0u);
-    EXPECT_NE(LogText().find("Driver closing"), std::string::npos);
+    EXPECT_NE(Site->LogText().find("Driver closing"), std::string::npos);
     EXPECT_NE(Standin->WaitFor("detach " + std::to_string(NUMBER), 3000), "");
 }

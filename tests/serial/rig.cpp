@@ -2,6 +2,7 @@
 
 #include "serial/port_reader.h"
 #include "serial/serial_port.h"
+#include "tests/support/linux_command.h"
 
 #include <tlhelp32.h>
 
@@ -25,14 +26,6 @@ HANDLE OpenPlain(int iPort, DWORD dwFlags) {
     return CreateFileA(szPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, dwFlags, nullptr);
 }
 
-std::string WindowsPath(const std::string& sLinux) {
-    std::string s = "Z:" + sLinux;
-    for (char& c : s)
-        if (c == '/')
-            c = '\\';
-    return s;
-}
-
 } // namespace
 
 int DriverPort() {
@@ -48,38 +41,8 @@ std::string LinuxPath(int iPort) {
 }
 
 std::string LinuxLineSettings(int iPort) {
-    // Wine starts Linux programs too; their process handle cannot be waited on, so the result
-    // is written to a temporary file and renamed when complete.
-    // Not "com5.stty": Windows takes any file named like a device, whatever its extension, for
-    // the device itself.
-    const std::string sOut = LinuxPath(iPort) + "-stty.txt";
-    std::remove(WindowsPath(sOut).c_str());
-    std::string sCommand = "/bin/sh -c \"stty -a -F " + LinuxPath(iPort) + " > " + sOut + ".tmp && mv " +
-                           sOut + ".tmp " + sOut + "\"";
-    STARTUPINFOA Startup{};
-    Startup.cb = sizeof Startup;
-    PROCESS_INFORMATION Process{};
-    if (!CreateProcessA("Z:\\bin\\sh", sCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &Startup, &Process))
-        return "";
-    // Handles of a Linux process are null under Wine.
-    if (Process.hThread)
-        CloseHandle(Process.hThread);
-    if (Process.hProcess)
-        CloseHandle(Process.hProcess);
-    for (int i = 0; i < 100; ++i) {
-        HANDLE hFile = CreateFileA(WindowsPath(sOut).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (hFile != INVALID_HANDLE_VALUE) {
-            char szText[4096];
-            DWORD dwRead = 0;
-            ReadFile(hFile, szText, sizeof szText - 1, &dwRead, nullptr);
-            CloseHandle(hFile);
-            return std::string(szText, dwRead);
-        }
-        Sleep(50);
-    }
-    return "";
+    std::string sSettings;
+    return RunLinuxCommand("stty -a -F " + LinuxPath(iPort), 5000, &sSettings) == 0 ? sSettings : "";
 }
 
 void DrainPair() {

@@ -1,6 +1,7 @@
 #pragma once
 // A program of ours started as its own process under test: the driver, the receive-road tool or
 // the simulator. Its window, exit code, processor time and handles can be looked at from outside.
+#include "tests/support/linux_command.h"
 #include "tools/standin/process.h" // WindowsPath
 
 #include <windows.h>
@@ -16,7 +17,9 @@ class ChildProcess {
 
     // sExe is a Linux or Windows path; the child inherits the environment and the console.
     bool Start(const std::string& sExe, const std::string& sArgs) {
-        std::string sCommand = "\"" + WindowsPath(sExe) + "\" " + sArgs;
+        const std::string sPath = WindowsPath(sExe);
+        sCommandLineEnd = sPath.substr(sPath.find_last_of("\\/") + 1) + " " + sArgs;
+        std::string sCommand = "\"" + sPath + "\" " + sArgs;
         STARTUPINFOA si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
@@ -46,8 +49,12 @@ class ChildProcess {
         hProcess = nullptr;
     }
     DWORD Id() const { return dwProcessId; }
-    // User and kernel time so far, in milliseconds.
+    HANDLE Handle() const { return hProcess; }
+    // User and kernel time so far, in milliseconds. Wine has none to report for another process
+    // (GetProcessTimes gives a few ms whatever it did): there the Linux count is read instead.
     double CpuMs() const {
+        if (hProcess != nullptr && RunningUnderWine())
+            return LinuxProcessCpuMs(sCommandLineEnd);
         FILETIME ftCreate, ftExit, ftKernel, ftUser;
         if (hProcess == nullptr || !GetProcessTimes(hProcess, &ftCreate, &ftExit, &ftKernel, &ftUser))
             return 0;
@@ -94,4 +101,5 @@ class ChildProcess {
   private:
     HANDLE hProcess = nullptr;
     DWORD dwProcessId = 0;
+    std::string sCommandLineEnd; // the program's file name and its arguments
 };

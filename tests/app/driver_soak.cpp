@@ -1,0 +1,297 @@
+// driver_soak: the real driver for a long run, started by scripts/soak.sh.
+//
+//   driver_soak.exe --seconds N --driver-port A --device-port B --out DIR [--seed S] [--mix W,...]
+//
+// The stand-in process is the infodriver (quiet: no line per exchange), dravik.exe reads COM<A>,
+// and this program writes COM<B> at the full line rate (38400 bit/s) for N seconds: a seeded
+// random stream of every kind of message, with values from small sets and mostly repeated
+// messages (a repeat costs the driver one slot read per value, a change a write as well), and now
+// and then garbage. --mix sets the weights of block, group, short, output, text, marker, trigger
+// and garbage, to find out what the driver can keep up with. The exact bytes go to
+// DIR\stream-<seed>.bin. At the end every slot in the stand-in must equal the in-memory decoding
+// of those bytes, the log must have no overflow line, and the driver's memory and handles, taken
+// from outside after a warm-up and at the end of the stream, must not have grown. Exit code 0
+// when all holds.
+#include "tests/support/driver_run.h"
+#include "tests/support/driver_site.h"
+#include "tests/support/process_usage.h"
+#include "tests/support/published_check.h"
+#include "tests/support/random_stream.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int DEVICE = 76;
+constexpr int LAST_COMPARED_SLOT = 1999;
+constexpr int LINE_BYTES_PER_SECOND = 3840;
+constexpr std::size_t BATCH_BYTES = 96; // 25 ms of the line
+// Mostly names and short messages, with fewer of the messages whose many values each cost a slot
+// read: about 480 slot reads a second at the line rate, a third of what the driver manages under
+// Wine (a block message alone costs 100).
+//                             block group short output text marker trigger garbage
+constexpr StreamMix SOAK_MIX = {5, 5, 20, 40, 800, 60, 60, 10};
+constexpr const char* MIX_NAMES = "block, group, short, output, text, marker, trigger, garbage";
+constexpr int REPEAT_PERCENT = 75;
+// What counts as growth between the two samples: pages the heap keeps for itself come and go.
+constexpr SIZE_T MEMORY_SLACK = 512 * 1024;
+constexpr DWORD HANDLE_SLACK = 0;
+constexpr int DEBUG_LIST_FILL = 520;  // unrecognised pairs, each a line in the debug list
+constexpr DWORD CATCH_UP_MS = 120000; // for the driver to publish what it still had at the end
+
+struct Options {
+    int iSeconds = 600;
+    int iDriverPort = 11;
+    int iDevicePort = 12;
+    unsigned uSeed = 0;
+    bool bSeed = false;
+    std::string sOut = ".";
+    StreamMix Mix = SOAK_MIX;
+};
+
+// "W,W,W,W,W,W,W,W" in the order of MIX_NAMES.
+bool ParseMix(const char* pszText, StreamMix& Mix) {
+    int iTotal = 0;
+    for (int k = 0; k < ITEM_KINDS; ++k) {
+        char* pEnd = nullptr;
+        const long lWeight = std::strtol(pszText, &pEnd, 10);
+        if (pEnd == pszText || lWeight < 0 || *pEnd != (k + 1 < ITEM_KINDS ? ',' : '\0'))
+            return false;
+        Mix[static_cast<std::size_t>(k)] = static_cast<int>(lWeight);
+        iTotal += static_cast<int>(lWeight);
+        pszText = pEnd + 1;
+    }
+    return iTotal > 0;
+}
+
+bool ParseOptions(int argc, char** argv, Options& o) {
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string sName = argv[i];
+        const char* pszValue = argv[i + 1];
+        if (sName == "--seconds")
+            o.iSeconds = std::atoi(pszValue);
+        else if (sName == "--driver-port")
+            o.iDriverPort = std::atoi(pszValue);
+        else if (sName == "--device-port")
+            o.iDevicePort = std::atoi(pszValue);
+        else if (sName == "--seed") {
+            o.uSeed = static_cast<unsigned>(std::strtoul(pszValue, nullptr, 0));
+            o.bSeed = true;
+        } else if (sName == "--out")
+            o.sOut = pszValue;
+        else if (sName != "--mix" || !ParseMix(pszValue, o.Mix))
+            return false;
+    }
+    return argc % 2 == 1 && o.iSeconds > 0 && o.iDriverPort > 0 && o.iDevicePort > 0;
+}
+
+double Mb(SIZE_T n) {
+    return static_cast<double>(n) / (1024.0 * 1024.0);
+}
+
+void PrintUsage(const char* pszWhen, double dSeconds, const ProcessUsage& Usage) {
+    std::printf("soak: %-6s %6.0f s  working set %7.2f MB  private %7.2f MB  handles %lu\n", pszWhen,
+                dSeconds, Mb(Usage.nWorkingSet), Mb(Usage.nPrivate), Usage.dwHandles);
+    std::fflush(stdout);
+}
+
+// The least of a few samples over half a second: handles and pages that come and go (a log line's
+// file, a message's buffers) do not count, what has piled up does.
+ProcessUsage SteadyUsage(const ChildProcess& Driver) {
+    ProcessUsage Least = UsageOf(Driver.Handle(), Driver.Id());
+    for (int i = 1; i < 5 && Least.bValid; ++i) {
+        Sleep(100);
+        const ProcessUsage Now = UsageOf(Driver.Handle(), Driver.Id());
+        Least.bValid = Now.bValid;
+        Least.nWorkingSet = std::min(Least.nWorkingSet, Now.nWorkingSet);
+        Least.nPrivate = std::min(Least.nPrivate, Now.nPrivate);
+        Least.dwHandles = std::min(Least.dwHandles, Now.dwHandles);
+    }
+    return Least;
+}
+
+int Fail(const std::string& sWhy) {
+    std::printf("soak: FAILED: %s\n", sWhy.c_str());
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!ParseOptions(argc, argv, o)) {
+        std::fputs("usage: driver_soak --seconds N --driver-port A --device-port B --out DIR [--seed S]\n",
+                   stderr);
+        return 2;
+    }
+    if (!o.bSeed)
+        o.uSeed = GetTickCount() ^ (GetCurrentProcessId() << 16);
+    const std::string sStreamFile = o.sOut + "\\stream-" + std::to_string(o.uSeed) + ".bin";
+    std::printf("soak: seed %u, %d s at %d bytes/s, the driver on COM%d, the device on COM%d\n", o.uSeed,
+                o.iSeconds, LINE_BYTES_PER_SECOND, o.iDriverPort, o.iDevicePort);
+    std::printf("soak: stream saved to %s\n", sStreamFile.c_str());
+    std::printf("soak: mix of %s: %d", MIX_NAMES, o.Mix[0]);
+    for (int k = 1; k < ITEM_KINDS; ++k)
+        std::printf(",%d", o.Mix[static_cast<std::size_t>(k)]);
+    std::printf(", %d%% repeats\n", REPEAT_PERCENT);
+    std::fflush(stdout);
+
+    DriverSite Site;
+    if (!Site.Create("soak", DEVICE, DriverKeys(o.iDriverPort, true)))
+        return Fail("cannot make the driver's settings");
+    DriverRun Run;
+    std::string sError;
+    if (!Run.Start(DRAVIK_EXE, STANDIN_EXE, DEVICE, sError, "-q "))
+        return Fail(sError);
+    devsim::Line Device;
+    devsim::LineSettings Settings;
+    Settings.iPort = o.iDevicePort;
+    if (!Device.Open(Settings, sError))
+        return Fail(sError);
+    std::FILE* pStream = std::fopen(sStreamFile.c_str(), "wb");
+    if (pStream == nullptr)
+        return Fail("cannot write " + sStreamFile);
+
+    RandomStream Source(o.uSeed, o.Mix, REPEAT_PERCENT);
+    std::vector<unsigned char> Sent;
+    Sent.reserve(static_cast<std::size_t>(o.iSeconds + 10) * LINE_BYTES_PER_SECOND);
+    const std::size_t nLogStart = Site.LogText().size();
+    const double dWarmUp = std::min(std::min(std::max(o.iSeconds / 10.0, 10.0), 60.0), o.iSeconds / 3.0);
+    const double dCpuStart = Run.Driver.CpuMs();
+    const double dStart = Device.Elapsed();
+    // The two samples are taken beside the writer, so that the line never pauses for them: one
+    // after the warm-up, one in the stream's last seconds, both under the same load.
+    ProcessUsage First, Last;
+    std::atomic<bool> bStop{false};
+    std::thread Sampler([&] {
+        auto WaitFor = [&](double dSeconds) {
+            while (!bStop && (Device.Elapsed() - dStart) / 1000.0 < dSeconds)
+                Sleep(50);
+            return !bStop;
+        };
+        if (WaitFor(dWarmUp)) {
+            First = SteadyUsage(Run.Driver);
+            PrintUsage("start", (Device.Elapsed() - dStart) / 1000.0, First);
+        }
+        if (WaitFor(std::max(o.iSeconds - 1.5, dWarmUp + 1.0)))
+            Last = SteadyUsage(Run.Driver);
+    });
+    struct JoinOnExit {
+        std::thread& Thread;
+        std::atomic<bool>& bStopFlag;
+        ~JoinOnExit() {
+            bStopFlag = true;
+            if (Thread.joinable())
+                Thread.join();
+        }
+    } Join{Sampler, bStop};
+    // The debug list grows by a line for every unrecognised pair until it holds its 500: it is
+    // filled first, so that its growth is not taken for a leak.
+    StreamBytes Fill;
+    for (int i = 0; i < DEBUG_LIST_FILL; ++i) {
+        const StreamBytes Pair = {0x80, 0x80, static_cast<unsigned char>(i & 0x7F)};
+        Fill.insert(Fill.end(), Pair.begin(), Pair.end());
+    }
+    if (!SendKept(Device, Fill, Sent))
+        return Fail("a write to COM" + std::to_string(o.iDevicePort) + " failed");
+    std::fwrite(Fill.data(), 1, Fill.size(), pStream);
+    double dNextReport = 60;
+    double dElapsed = 0;
+    while ((dElapsed = (Device.Elapsed() - dStart) / 1000.0) < o.iSeconds) {
+        StreamBytes Batch;
+        while (Batch.size() < BATCH_BYTES) {
+            const StreamBytes Item = Source.Next();
+            Batch.insert(Batch.end(), Item.begin(), Item.end());
+        }
+        if (!SendKept(Device, Batch, Sent))
+            return Fail("a write to COM" + std::to_string(o.iDevicePort) + " failed");
+        std::fwrite(Batch.data(), 1, Batch.size(), pStream);
+        if (dElapsed >= dNextReport) {
+            PrintUsage("", dElapsed, UsageOf(Run.Driver.Handle(), Run.Driver.Id()));
+            dNextReport += 60;
+        }
+        if (!Run.Driver.Running())
+            return Fail("the driver ended after " + std::to_string(dElapsed) + " s");
+    }
+    Sampler.join();
+    PrintUsage("end", dElapsed, Last);
+    const double dCpuMs = Run.Driver.CpuMs() - dCpuStart;
+    const std::size_t nStreamBytes = Sent.size();
+
+    // The driver may still be publishing: the end text behind everything shows when it is done.
+    const std::size_t iFrom = Run.Standin.LineCount();
+    Run.Standin.Send("quiet 0");
+    Run.Standin.Send("get 1");
+    Run.Standin.WaitFor("slot 1 ", 10000, iFrom);
+    const DWORD dwCatchUp = GetTickCount();
+    std::string sReport;
+    const std::size_t nMismatches =
+        CheckPublished(Run.Standin, Device, Sent, LAST_COMPARED_SLOT, CATCH_UP_MS, &sReport);
+    const DWORD dwBacklogMs = GetTickCount() - dwCatchUp;
+    std::fwrite(Sent.data() + nStreamBytes, 1, Sent.size() - nStreamBytes, pStream);
+    std::fclose(pStream);
+    const long long iReads = memhost::ReadCount();
+    const long long iWrites = memhost::WriteCount();
+
+    const std::string sLog = Site.LogText().substr(nLogStart);
+    const int iOverflows = CountOf(sLog, "Receive queue") + CountOf(sLog, "iWrtPtr too big");
+    long long iLost = 0;
+    const std::string sLostLine = "Receive queue overflow over - ";
+    for (std::size_t i = sLog.find(sLostLine); i != std::string::npos; i = sLog.find(sLostLine, i + 1))
+        iLost += std::atoll(sLog.c_str() + i + sLostLine.size());
+    const int iFailures = CountOf(sLog, "COMMS FAIL");
+    long long iMessages = 0;
+    for (int k = 0; k < ITEM_KINDS; ++k)
+        iMessages += k == ITEM_GARBAGE ? 0 : Source.ItemCounts()[static_cast<std::size_t>(k)];
+    const auto& Counts = Source.ItemCounts();
+
+    std::printf("soak: duration     %.0f s of stream (warm-up %.0f s)\n", dElapsed, dWarmUp);
+    std::printf("soak: bytes        %zu (%.0f a second; the line carries %d)\n", Sent.size(),
+                static_cast<double>(nStreamBytes) / dElapsed, LINE_BYTES_PER_SECOND);
+    std::printf(
+        "soak: messages     %lld (block %lld, group %lld, short %lld, output %lld, text %lld, marker %lld, "
+        "trigger %lld) and %lld pieces of garbage\n",
+        iMessages, Counts[ITEM_BLOCK], Counts[ITEM_GROUP], Counts[ITEM_SHORT], Counts[ITEM_OUTPUT],
+        Counts[ITEM_TEXT], Counts[ITEM_MARKER], Counts[ITEM_TRIGGER], Counts[ITEM_GARBAGE]);
+    std::printf(
+        "soak: publishing   %lld slot reads and %lld writes (%.0f reads a second); driver processor time "
+        "%.0f%% of one core; caught up %lu ms after the stream ended\n",
+        iReads, iWrites, static_cast<double>(iReads) / dElapsed, dCpuMs / (10.0 * dElapsed), dwBacklogMs);
+    std::printf("soak: mismatches   %s\n", nMismatches == END_NOT_SEEN ? "unknown (the end text never came)"
+                                                                       : std::to_string(nMismatches).c_str());
+    std::printf("soak: log          %d overflow lines (%lld bytes lost), %d link failures\n", iOverflows,
+                iLost, iFailures);
+    std::printf("soak: memory       working set %.2f -> %.2f MB, private %.2f -> %.2f MB\n",
+                Mb(First.nWorkingSet), Mb(Last.nWorkingSet), Mb(First.nPrivate), Mb(Last.nPrivate));
+    std::printf("soak: handles      %lu -> %lu\n", First.dwHandles, Last.dwHandles);
+
+    std::string sFailures;
+    if (nMismatches != 0)
+        sFailures += "slots differ from the decoding:\n" + sReport + "\n";
+    if (iOverflows != 0)
+        sFailures += "the log reports lost bytes:\n" + sLog + "\n";
+    if (iFailures != 0)
+        sFailures += "the link failed during the stream\n";
+    if (!First.bValid || !Last.bValid)
+        sFailures += "the driver's memory and handles could not be read\n";
+    else {
+        if (Last.nPrivate > First.nPrivate + MEMORY_SLACK ||
+            Last.nWorkingSet > First.nWorkingSet + MEMORY_SLACK)
+            sFailures += "the driver's memory grew\n";
+        if (Last.dwHandles > First.dwHandles + HANDLE_SLACK)
+            sFailures += "the driver's handles grew\n";
+    }
+    if (!Run.Driver.Running() || !Run.Answers(5000))
+        sFailures += "the driver no longer runs or answers\n";
+    if (!sFailures.empty())
+        return Fail(sFailures);
+    std::printf("soak: passed\n");
+    return 0;
+}
