@@ -7,6 +7,7 @@
 #include "tests/support/child.h"
 #include "tests/support/dialogs.h"
 #include "tests/support/exception_watch.h"
+#include "tests/support/standin_view.h"
 #include "tools/devsim/scenario.h"
 #include "tools/memhost/memhost.h"
 #include "tools/standin/events.h"
@@ -176,45 +177,6 @@ bool WaitForSlot(StandinProcess& Standin, int iSlot, const std::string& sText, D
     return WaitUntil([&] { return Slot(Standin, iSlot) == SlotLine(iSlot, sText); }, dwMs);
 }
 
-// Every non-empty slot of the stand-in, by number.
-std::map<int, std::string> Dump(StandinProcess& Standin) {
-    const std::size_t iFrom = Standin.LineCount();
-    Standin.Send("dump");
-    std::map<int, std::string> slots;
-    if (Standin.WaitFor("dump-end ", 10000, iFrom).empty())
-        return slots;
-    const std::vector<std::string> lines = Standin.Lines();
-    for (std::size_t i = iFrom; i < lines.size() && lines[i].rfind("dump-end ", 0) != 0; ++i) {
-        if (lines[i].rfind("slot ", 0) != 0)
-            continue;
-        const std::size_t iBlank = lines[i].find(' ', 5);
-        const int iSlot = std::atoi(lines[i].c_str() + 5);
-        slots[iSlot] = iBlank == std::string::npos ? "" : standin::Unescaped(lines[i].c_str() + iBlank + 1);
-    }
-    return slots;
-}
-
-bool SawLineSince(StandinProcess& Standin, const std::string& sPrefix, std::size_t iFrom) {
-    const std::vector<std::string> lines = Standin.Lines();
-    for (std::size_t i = iFrom; i < lines.size(); ++i)
-        if (lines[i].rfind(sPrefix, 0) == 0)
-            return true;
-    return false;
-}
-
-// The texts written to a slot, in order ("write <slot> <message> <client> <text>").
-std::vector<std::string> WrittenTexts(StandinProcess& Standin, int iSlot) {
-    const std::string sPrefix = "write " + std::to_string(iSlot) + " ";
-    std::vector<std::string> texts;
-    for (const std::string& sLine : Standin.Lines()) {
-        if (sLine.rfind(sPrefix, 0) != 0)
-            continue;
-        std::size_t iText = sLine.find(' ', sLine.find(' ', sPrefix.size()) + 1);
-        texts.push_back(iText == std::string::npos ? "" : standin::Unescaped(sLine.c_str() + iText + 1));
-    }
-    return texts;
-}
-
 // A stand-in and a driver for one device on one pair, up and attached.
 struct DriverRig {
     bool Start(const DriverTree& Tree, int iDevice, int iDriverPort, int iPeerPort) {
@@ -293,7 +255,7 @@ TEST_F(DriverRunning, SilenceFailsTheLinkOnTheFifthTickAndTheNextMessageRestores
         if (lines[i].rfind("redundancy ", 0) == 0)
             ++iQuietTicks;
     EXPECT_EQ(iQuietTicks, 4); // the fifth tick declares the failure, before its poll
-    EXPECT_EQ(WrittenTexts(Standin(), 4091).back(), "0");
+    EXPECT_EQ(WritesOf(Standin(), 4091, 0).back(), "0");
     EXPECT_EQ(Slot(Standin(), 4091), SlotLine(4091, "0"));
 
     Peer.Write(OutputWithRoot(3));
@@ -349,8 +311,8 @@ TEST_F(DriverRunning, ANotificationPostedByAnotherProcessChangesNothing) {
         << "the first: " << std::hex << (Watch.Exceptions().empty() ? 0 : Watch.Exceptions().front());
     ASSERT_TRUE(Driver().process.Running());
     EXPECT_EQ(Driver().Panel(SERIAL_RX_CONTROL), sReceived);
-    EXPECT_FALSE(SawLineSince(Standin(), "write ", iFrom));
-    EXPECT_FALSE(SawLineSince(Standin(), "read ", iFrom));
+    EXPECT_EQ(FindLine(Standin().Lines(), "write ", iFrom), -1);
+    EXPECT_EQ(FindLine(Standin().Lines(), "read ", iFrom), -1);
 
     // And the road still works.
     Peer.Write(OutputWithRoot(6));
@@ -391,7 +353,7 @@ TEST_F(DriverRunning, AChangeOfSlot4094IsEchoedTo4095) {
     const std::size_t iFrom = Standin().LineCount();
     Standin().Send("set 4094 echo 50% \\x01");
     EXPECT_TRUE(WaitForSlot(Standin(), 4095, "echo 50% \x01", 3000));
-    EXPECT_FALSE(SawLineSince(Standin(), "write 4094 ", iFrom)); // not written back
+    EXPECT_EQ(FindLine(Standin().Lines(), "write 4094 ", iFrom), -1); // not written back
 }
 
 TEST_F(DriverRunning, F1OpensTheDriversAboutBoxWithItsOwnVersion) {
@@ -473,11 +435,14 @@ TEST(DriverShow, TheBundledShowPublishesWhatTheCoreDecodesFromItsBytes) {
 
     // The link slot's last word depends on how long this takes after the show (4 s of quiet fail
     // it); the log says what the link did.
-    std::map<int, std::string> published = Dump(Rig.Standin);
-    std::map<int, std::string> decoded = expected.slots;
+    SlotTexts published = PublishedSlots(Rig.Standin, 1, memhost::SLOT_COUNT - 1);
+    SlotTexts escaped;
+    for (const auto& [iSlot, sText] : expected.slots)
+        escaped[iSlot] = standin::Escaped(sText);
     published.erase(LINK_SLOT);
-    decoded.erase(LINK_SLOT);
-    EXPECT_EQ(published, decoded);
+    escaped.erase(LINK_SLOT);
+    EXPECT_EQ(published, escaped);
+    const std::map<int, std::string>& decoded = expected.slots;
     for (int n = 1; n <= 128; ++n)
         EXPECT_EQ(Rig.Driver.Panel(FIRST_TALLY_CONTROL + n), expected.boxes.at(n)) << "tally " << n;
 
@@ -526,7 +491,7 @@ TEST(DriverLifetime, ASecondDriverForTheSameDeviceIsRefusedWhileTheFirstRunsOn) 
     CloseDialog(hBox, CloseBy::OkButton);
     EXPECT_EQ(Second.Wait(5000), START_FAILED);
 
-    EXPECT_FALSE(SawLineSince(Rig.Standin, "search ", iFrom)); // it never looked for the infodriver
+    EXPECT_EQ(FindLine(Rig.Standin.Lines(), "search ", iFrom), -1); // it never looked for the infodriver
     EXPECT_TRUE(Rig.Driver.process.Running());
     EXPECT_TRUE(IsWindow(Rig.Driver.hMain));
     rig::Peer Peer(38400);
@@ -571,8 +536,8 @@ TEST(DriverLifetime, DriversForTwoDevicesRunSideBySideOnTwoPairs) {
     EXPECT_TRUE(WaitUntil([&] { return Right.Driver.Title() == "Dravik_076 - TX/RX - V1.3.0"; }, 3000));
 
     // Each infodriver heard from its own driver only.
-    EXPECT_EQ(WrittenTexts(Left.Standin, 331), std::vector<std::string>{"11"});
-    EXPECT_EQ(WrittenTexts(Right.Standin, 331), std::vector<std::string>{"22"});
+    EXPECT_EQ(WritesOf(Left.Standin, 331, 0), std::vector<std::string>{"11"});
+    EXPECT_EQ(WritesOf(Right.Standin, 331, 0), std::vector<std::string>{"22"});
 
     // F10 ends one of them; the other runs on until File, Exit.
     ASSERT_TRUE(Left.Driver.Restore());
