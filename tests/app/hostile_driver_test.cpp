@@ -92,7 +92,7 @@ HWND FindProcessWindow(DWORD dwProcess, const char* pszClass, const char* pszTit
     return Find.hFound;
 }
 
-// The traffic sent so far: the kinds tried, and the sends that did not come back in time.
+// The traffic sent so far: the kinds tried, and the first send that did not come back in time.
 struct Barrage {
     std::vector<std::string> Kinds;
     std::vector<std::string> Late;
@@ -104,6 +104,10 @@ struct Barrage {
 
     LRESULT Send(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam) {
         ++iSends;
+        // One late send is the verdict: a driver that crashed is held by Wine's debugger, and every
+        // further send would wait out its own time-out.
+        if (!Late.empty())
+            return 0;
         DWORD_PTR dwResult = 0;
         // A send the system will not marshal fails at once, on this side; only a time-out, or the
         // window gone, counts against the driver.
@@ -442,7 +446,7 @@ TEST_F(HostileTraffic, TheDriverSurvivesForeignTrafficWhilePublishingAndKeepsIts
     for (const std::string& sKind : b.Kinds)
         std::printf("  %s\n", sKind.c_str());
     EXPECT_GE(b.Kinds.size(), 20u);
-    EXPECT_TRUE(b.Late.empty()) << b.Late.size() << " sends did not come back, the first: " << b.Late.front();
+    EXPECT_TRUE(b.Late.empty()) << "a send did not come back: " << b.Late.front();
 
     ASSERT_TRUE(Driver->Running());
     EXPECT_TRUE(IsWindow(hMain));
