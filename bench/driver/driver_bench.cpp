@@ -51,16 +51,20 @@ double NowMs() {
 // each tally slot written "1".
 double dFirstEventMs = 0;
 double dLitMs[129] = {};
+double dLastPollMs = 0; // the driver's latest redundancy poll: its one-second tick
 long lEvents = 0;
 void OnStandinLine(const char* pszLine) {
     const double dNow = NowMs();
     ++lEvents;
-    if (dFirstEventMs == 0 && (std::strncmp(pszLine, "read ", 5) == 0 || std::strncmp(pszLine, "write ", 6) == 0))
+    if (std::strncmp(pszLine, "redundancy ", 11) == 0)
+        dLastPollMs = dNow;
+    if (dFirstEventMs == 0 &&
+        (std::strncmp(pszLine, "read ", 5) == 0 || std::strncmp(pszLine, "write ", 6) == 0))
         dFirstEventMs = dNow;
     int iSlot = 0, iMessage = 0;
     char szClient[32], szText[8] = "";
-    if (std::sscanf(pszLine, "write %d %d %31s %7s", &iSlot, &iMessage, szClient, szText) == 4 && iSlot >= 1 &&
-        iSlot <= 128 && std::strcmp(szText, "1") == 0)
+    if (std::sscanf(pszLine, "write %d %d %31s %7s", &iSlot, &iMessage, szClient, szText) == 4 &&
+        iSlot >= 1 && iSlot <= 128 && std::strcmp(szText, "1") == 0)
         dLitMs[iSlot] = dNow;
 }
 
@@ -167,6 +171,8 @@ double Percentile(std::vector<double> values, double dFraction) {
     return values[i];
 }
 
+constexpr double SLOW_MS = 15.0;
+
 void Latency(int iTriggers) {
     ChildProcess Driver;
     if (!StartDriver(Driver, 38400)) {
@@ -183,6 +189,8 @@ void Latency(int iTriggers) {
     Pump(500);
 
     std::vector<double> total, before, exchanges;
+    // The slow ones, to tell the driver's own work (its tick) from waiting for a processor.
+    int nSlow = 0, nSlowWithTick = 0, nSlowBefore = 0;
     for (int i = 0; i < iTriggers; ++i) {
         // Alternately 5 and 6: the new one is lit and the other goes out, 5 first in number order.
         const int iTally = i % 2 == 0 ? 5 : 6;
@@ -200,6 +208,11 @@ void Latency(int iTriggers) {
             continue;
         }
         total.push_back(dLitMs[iTally] - dStart);
+        if (total.back() > SLOW_MS) {
+            ++nSlow;
+            nSlowWithTick += dLastPollMs >= dStart && dLastPollMs <= dLitMs[iTally];
+            nSlowBefore += dFirstEventMs - dStart > dLitMs[iTally] - dFirstEventMs;
+        }
         before.push_back(dFirstEventMs - dStart);
         exchanges.push_back(dLitMs[iTally] - dFirstEventMs);
     }
@@ -209,16 +222,21 @@ void Latency(int iTriggers) {
     const auto iLate = std::count_if(total.begin(), total.end(), [](double d) { return d > 40.0; });
     std::printf("latency at 38400 bit/s, %zu triggers (trigger written -> newly lit tally received):\n",
                 total.size());
-    std::printf("  total       p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms  over 40 ms: %ld\n", Percentile(total, 0.5),
-                Percentile(total, 0.99), *std::max_element(total.begin(), total.end()), static_cast<long>(iLate));
+    std::printf("  total       p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms  over 40 ms: %ld\n",
+                Percentile(total, 0.5), Percentile(total, 0.99),
+                *std::max_element(total.begin(), total.end()), static_cast<long>(iLate));
     std::printf("  to the first exchange (line, read interval, notification, framing)\n"
                 "              p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms\n",
-                Percentile(before, 0.5), Percentile(before, 0.99), *std::max_element(before.begin(), before.end()));
+                Percentile(before, 0.5), Percentile(before, 0.99),
+                *std::max_element(before.begin(), before.end()));
     std::printf("  exchanges (write of the tally going out, read and write of the new one)\n"
                 "              p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms\n",
                 Percentile(exchanges, 0.5), Percentile(exchanges, 0.99),
                 *std::max_element(exchanges.begin(), exchanges.end()));
     std::printf("  floor: 2 bytes on the wire 0.52 ms + read interval 2 ms + 3 1/2 exchanges\n");
+    std::printf("  over %.0f ms: %d, of which %d had the driver's tick inside them and %d lost most of\n"
+                "              their time before the first exchange\n",
+                SLOW_MS, nSlow, nSlowWithTick, nSlowBefore);
 }
 
 // The driver's serial Rx count, read from its status panel.
@@ -306,8 +324,9 @@ void Throughput(const std::vector<unsigned char>& show, int iSpeed, int iSeconds
                 "over %.1f s until idle)\n",
                 iSpeed, sent.size(), dWritten / 1000.0, iSerialRxCount, iLast, iLast / (dAll / 1000.0),
                 dAll / 1000.0);
-    std::printf("  bytes lost: %ld%s; slots equal to the in-memory decoding: %s (%d differ)\n", lLost < 0 ? 0 : lLost,
-                lLost < 0 ? " (an overflow still open)" : "", iDiffering == 0 ? "yes" : "no", iDiffering);
+    std::printf("  bytes lost: %ld%s; slots equal to the in-memory decoding: %s (%d differ)\n",
+                lLost < 0 ? 0 : lLost, lLost < 0 ? " (an overflow still open)" : "",
+                iDiffering == 0 ? "yes" : "no", iDiffering);
     StopDriver(Driver);
 }
 
