@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,14 +38,8 @@ int iDriverPort = 7, iDevicePort = 8;
 std::string sRoot; // CC_ROOT of the bench: settings and log under it
 
 double NowMs() {
-    static LARGE_INTEGER liFrequency = [] {
-        LARGE_INTEGER li;
-        QueryPerformanceFrequency(&li);
-        return li;
-    }();
-    LARGE_INTEGER li;
-    QueryPerformanceCounter(&li);
-    return static_cast<double>(li.QuadPart) * 1000.0 / static_cast<double>(liFrequency.QuadPart);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // The stand-in's event lines, as they happen: the time of the first exchange since a mark, and of

@@ -5,6 +5,7 @@
 #include "tests/support/child.h"
 #include "tests/support/decoded.h"
 #include "tests/support/driver_site.h"
+#include "tests/support/process_window.h"
 #include "tests/support/show_play.h"
 #include "tests/support/standin_view.h"
 #include "tools/standin/events.h"
@@ -66,30 +67,12 @@ LPARAM AddressInProcess(DWORD dwProcess, const void* pMine) {
 }
 
 // A top-level window of process dwProcess with the class and title, or null.
-HWND FindProcessWindow(DWORD dwProcess, const char* pszClass, const char* pszTitle) {
-    struct Search {
-        DWORD dwProcess;
-        const char* pszClass;
-        const char* pszTitle;
-        HWND hFound;
-    } Find{dwProcess, pszClass, pszTitle, nullptr};
-    EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            auto* p = reinterpret_cast<Search*>(lParam);
-            DWORD dwId = 0;
-            GetWindowThreadProcessId(hWnd, &dwId);
-            char szClass[64] = "", szTitle[64] = "";
-            GetClassNameA(hWnd, szClass, sizeof szClass);
-            GetWindowTextA(hWnd, szTitle, sizeof szTitle);
-            if (dwId == p->dwProcess && lstrcmpA(szClass, p->pszClass) == 0 &&
-                lstrcmpA(szTitle, p->pszTitle) == 0) {
-                p->hFound = hWnd;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&Find));
-    return Find.hFound;
+HWND FindNamedWindow(DWORD dwProcess, const char* pszClass, const char* pszTitle) {
+    return FindProcessWindow(dwProcess, [&](HWND hWnd) {
+        char szTitle[64] = "";
+        GetWindowTextA(hWnd, szTitle, sizeof szTitle);
+        return WindowClassName(hWnd) == pszClass && lstrcmpA(szTitle, pszTitle) == 0;
+    });
 }
 
 // The traffic sent so far: the kinds tried, and the first send that did not come back in time.
@@ -451,7 +434,7 @@ TEST_F(HostileTraffic, TheDriverSurvivesForeignTrafficWhilePublishingAndKeepsIts
     ASSERT_TRUE(Driver->Running());
     EXPECT_TRUE(IsWindow(hMain));
     EXPECT_TRUE(IsWindow(hClient));
-    EXPECT_EQ(FindProcessWindow(dwDriver, "extinfospwn", ""), hClient) << "the client's window was renamed";
+    EXPECT_EQ(FindNamedWindow(dwDriver, "extinfospwn", ""), hClient) << "the client's window was renamed";
     char szTitle[128] = "";
     GetWindowTextA(hMain, szTitle, sizeof szTitle);
     char szExpected[32];
@@ -503,7 +486,7 @@ TEST_F(HostileTraffic, TimerProceduresPostedDuringModalLoopsAreNotCalled) {
     PostMessageA(hMain, WM_COMMAND, 104, 0);
     HWND hAbout = nullptr;
     for (int i = 0; i < 100 && hAbout == nullptr; ++i, Sleep(50))
-        hAbout = FindProcessWindow(dwDriver, "#32770", "About Dravik");
+        hAbout = FindNamedWindow(dwDriver, "#32770", "About Dravik");
     ASSERT_NE(hAbout, nullptr);
     PostProcedures(hMain);
     PostProcedures(hAbout);

@@ -2,6 +2,7 @@
 // A program of ours started as its own process under test: the driver, the receive-road tool or
 // the simulator. Its window, exit code, processor time and handles can be looked at from outside.
 #include "tests/support/linux_command.h"
+#include "tests/support/process_window.h"
 #include "tools/standin/process.h" // WindowsPath
 
 #include <windows.h>
@@ -66,26 +67,8 @@ class ChildProcess {
     }
     // The first top-level window of this process with the class name, or null.
     HWND FindWindowOfClass(const char* pszClass) const {
-        struct Search {
-            DWORD dwId;
-            const char* pszClass;
-            HWND hFound;
-        } search{dwProcessId, pszClass, nullptr};
-        EnumWindows(
-            [](HWND hWnd, LPARAM lParam) -> BOOL {
-                auto* p = reinterpret_cast<Search*>(lParam);
-                DWORD dwId = 0;
-                GetWindowThreadProcessId(hWnd, &dwId);
-                char szClass[64] = "";
-                GetClassNameA(hWnd, szClass, sizeof szClass);
-                if (dwId == p->dwId && lstrcmpA(szClass, p->pszClass) == 0) {
-                    p->hFound = hWnd;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.hFound;
+        return FindProcessWindow(dwProcessId,
+                                 [pszClass](HWND hWnd) { return WindowClassName(hWnd) == pszClass; });
     }
     // Waits up to dwMs for that window to appear.
     HWND WaitForWindow(const char* pszClass, DWORD dwMs) const {

@@ -3,6 +3,8 @@
 // through their controls, and closed the way an operator would (Enter, Escape, the close box or
 // the OK button). Message boxes block their thread, so a test of its own process closes them
 // from a watcher thread (DialogWatcher); one of another process is closed from the test's thread.
+#include "tests/support/process_window.h"
+
 #include <windows.h>
 
 #include <atomic>
@@ -31,26 +33,9 @@ inline std::string DialogItemText(HWND hDlg, int iControl) {
 // The visible top-level dialog ("#32770") of the process with this caption, or null. A dialog
 // becomes visible only after its initialisation, so its controls are filled by then.
 inline HWND FindDialog(DWORD dwProcessId, const std::string& sCaption) {
-    struct Search {
-        DWORD dwProcessId;
-        const std::string* pCaption;
-        HWND hFound;
-    } search{dwProcessId, &sCaption, nullptr};
-    EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            auto* p = reinterpret_cast<Search*>(lParam);
-            DWORD dwId = 0;
-            GetWindowThreadProcessId(hWnd, &dwId);
-            char szClass[16] = "";
-            GetClassNameA(hWnd, szClass, sizeof szClass);
-            if (dwId != p->dwProcessId || lstrcmpA(szClass, "#32770") != 0 || !IsWindowVisible(hWnd) ||
-                WindowText(hWnd) != *p->pCaption)
-                return TRUE;
-            p->hFound = hWnd;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.hFound;
+    return FindProcessWindow(dwProcessId, [&sCaption](HWND hWnd) {
+        return WindowClassName(hWnd) == "#32770" && IsWindowVisible(hWnd) && WindowText(hWnd) == sCaption;
+    });
 }
 
 inline HWND WaitForDialog(DWORD dwProcessId, const std::string& sCaption, DWORD dwMs) {
