@@ -143,6 +143,10 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM 
             OnReceiveNotify(hWnd, wParam, lParam);
             return 0;
         case WM_TIMER:
+            // The system posts the timers; one sent from another thread would run the tick or
+            // the receive inside an exchange with the infodriver.
+            if (InSendMessage())
+                return 0;
             if (wParam == TICK_TIMER_ID)
                 OnTick(hWnd);
             else if (wParam == RECEIVE_TIMER_ID)

@@ -1,8 +1,8 @@
 #include "app/receive.h"
 
 #include "app/tick.h"
-#include "protocol/assembly.h"
 #include "protocol/external.h"
+#include "protocol/publish.h"
 #include "serial/device_port.h"
 
 namespace {
@@ -11,11 +11,20 @@ namespace {
 constexpr WPARAM CONTINUATION = 1;
 
 bool bContinuing = false; // a continuation is on its way: the reader's notifications wait for it
+bool bWorking = false;    // a notification's work is under way
 int iLastDropped = 0;
 int iEpisodeStart = -1; // dropped count when the current overflow episode began; -1: none
 
+// Every counter and tally box a step changes leaves the panel to be painted, and painting waits
+// behind any posted message. Painted here, it need not hold the continuation back.
+void PaintIfDue(HWND hWnd) {
+    if (HIWORD(GetQueueStatus(QS_PAINT)) != 0)
+        RedrawWindow(hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
 void Continue(HWND hWnd) {
     bContinuing = true;
+    PaintIfDue(hWnd);
     // A posted message is taken before input, painting and timers: it may go ahead only when none
     // of those is waiting, or a device that outpaces publishing would starve them all.
     if (HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT | QS_TIMER)) == 0 &&
@@ -24,22 +33,28 @@ void Continue(HWND hWnd) {
     SetTimer(hWnd, RECEIVE_TIMER_ID, USER_TIMER_MINIMUM, nullptr);
 }
 
-void Receive(HWND hWnd) {
+void Work(HWND hWnd) {
+    // Exchanges with the infodriver let sent messages in; none of them may start this again.
+    if (bWorking)
+        return;
+    bWorking = true;
     bContinuing = false;
     KillTimer(hWnd, RECEIVE_TIMER_ID);
-    ReceiveFromPort(&DevicePort);
-    if (ReceiveWaiting() && IsWindow(hWnd))
+    ReceiveAndPublish(&DevicePort);
+    bWorking = false;
+    if (WorkWaiting() && IsWindow(hWnd))
         Continue(hWnd);
 }
 
 } // namespace
 
 void OnReceiveNotify(HWND hWnd, WPARAM wParam, LPARAM lParam) {
-    if (reinterpret_cast<SerialPort*>(lParam) != &DevicePort)
+    // The reader thread and this window post it; one sent from another thread is nobody's.
+    if (InSendMessage() || reinterpret_cast<SerialPort*>(lParam) != &DevicePort)
         return;
     if (bContinuing && wParam != CONTINUATION)
         return;
-    Receive(hWnd);
+    Work(hWnd);
 }
 
 void OnReceiveTimer(HWND hWnd) {
@@ -47,7 +62,12 @@ void OnReceiveTimer(HWND hWnd) {
     // must not hold back the one-second tick.
     if (TickOverdue())
         OnTick(hWnd);
-    Receive(hWnd);
+    Work(hWnd);
+}
+
+void ContinueWork(HWND hWnd) {
+    if (!bContinuing && !bWorking && WorkWaiting() && IsWindow(hWnd))
+        Continue(hWnd);
 }
 
 void WatchReceiveOverflow() {

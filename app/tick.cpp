@@ -18,6 +18,7 @@ void OnTick(HWND hWnd) {
     OnLinkTimer();
     WatchReceiveOverflow();
     WatchDevicePort(hWnd);
+    ContinueWork(hWnd);
 }
 
 bool TickOverdue() {

@@ -2,7 +2,7 @@
 
 #include "protocol/assembly.h"
 #include "protocol/commands.h"
-#include "protocol/external.h"
+#include "protocol/pending.h"
 #include "protocol/settings.h"
 #include "protocol/slotmap.h"
 
@@ -42,12 +42,12 @@ void DecodeLayout(const std::array<FieldRun, N>& layout, int iBase, int iStart, 
                 if (run.bStored)
                     SlotByteTable[iSlot] = bByte;
                 char szText[4];
-                PublishSlot(iSlot, NumberText(bByte, szText));
+                QueueSlot(iSlot, NumberText(bByte, szText));
                 ++iSlot;
             } else {
                 for (int k = 0; k < run.iBits; ++k, ++iSlot) {
                     unsigned char bBit = (bByte >> k) & 1u;
-                    PublishSlot(iSlot, FlagText[bBit]);
+                    QueueSlot(iSlot, FlagText[bBit]);
                     if (run.bStored)
                         SlotByteTable[iSlot] = bBit;
                 }
@@ -64,7 +64,7 @@ void DecodeText(int iStart) {
         ++n;
     }
     szText[n] = '\0';
-    PublishSlot(TEXT_BASE + AssemblyBuffer[iStart + TEXT_INDEX_OFFSET], szText);
+    QueueSlot(TEXT_BASE + AssemblyBuffer[iStart + TEXT_INDEX_OFFSET], szText);
 }
 
 } // namespace

@@ -13,7 +13,7 @@
 class SerialPort;
 
 // infodriver/: write-if-changed through the client's UpdateSlot. The text is data, never a format.
-// True when the slot was written.
+// True when the slot was written. Only the publish step calls it: the protocol queues its texts.
 bool PublishSlot(int iSlot, const char* pszText);
 // infodriver/: the client's SetDriverState (the driver reports 3 when its link is restored).
 void ReportDriverState(int iValue);
@@ -24,6 +24,9 @@ int QueryRedundancyState();
 void PollPortStatus(SerialPort* pPort);
 // serial/: SerialPort::Read; the number of bytes copied, 0 when the queue is empty.
 int ReadPort(SerialPort* pPort, unsigned char* pBuffer, int iMaxBytes);
+// serial/: bytes wait in the device port's receive queue. Asked between two slot exchanges, so
+// cheap.
+bool DeviceInputWaiting();
 
 // app/: the text of a status panel control.
 void SetPanelText(int iControl, const char* pszText);

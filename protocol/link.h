@@ -12,7 +12,7 @@ extern int iRedundancyState; // the infodriver's last answer to the redundancy p
 void OnLinkTimer();
 // The framer found a command pair.
 void MarkLinkAlive();
-// Publishes bCommsOK in slots 4091 (and 4092) and shows it in control 2001.
+// Queues bCommsOK for slots 4091 (and 4092) and shows it in control 2001.
 void ShowLinkStatus();
 // Drops the receive state after a failure.
 void ResetLink();

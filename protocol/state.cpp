@@ -3,6 +3,7 @@
 #include "protocol/assembly.h"
 #include "protocol/decode.h"
 #include "protocol/link.h"
+#include "protocol/publish.h"
 #include "protocol/settings.h"
 #include "protocol/tally.h"
 
@@ -18,4 +19,5 @@ void ResetProtocolState() {
     iSilentTicks = 0;
     bCommsOK = false;
     iRedundancyState = 0;
+    ResetPublishing();
 }

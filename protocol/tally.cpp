@@ -2,6 +2,7 @@
 
 #include "protocol/decode.h"
 #include "protocol/external.h"
+#include "protocol/pending.h"
 #include "protocol/settings.h"
 
 #include <cstdio>
@@ -109,7 +110,7 @@ void ResolveTallies() {
             continue;
         TallyShown[n] = TallyLit[n];
         bool bLit = TallyLit[n] == 1;
-        PublishSlot(n, bLit ? "1" : "0");
+        QueueSlot(n, bLit ? "1" : "0");
         char szNumber[8] = " ";
         if (bLit)
             std::snprintf(szNumber, sizeof szNumber, "%d", n);

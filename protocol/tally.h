@@ -7,7 +7,7 @@ constexpr int TALLY_COUNT = 128;
 constexpr unsigned char TALLY_NOT_PUBLISHED = 2;
 
 extern std::array<unsigned char, TALLY_COUNT + 1> TallyLit;   // this resolution; 1 = lit
-extern std::array<unsigned char, TALLY_COUNT + 1> TallyShown; // last published: 0, 1, or 2 never
+extern std::array<unsigned char, TALLY_COUNT + 1> TallyShown; // last queued: 0, 1, or 2 never
 
 // Run for every tally trigger.
 void ResolveTallies();

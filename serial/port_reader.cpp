@@ -159,6 +159,12 @@ bool PortReadsFailing(int iIndex) {
     return pRecord && pRecord->hCom && pRecord->iFailedReads >= PORT_FAILING_READS;
 }
 
+bool PortInputWaiting(int iIndex) {
+    PortTablePin Pin;
+    const PortRecord* pRecord = Pin.Record(iIndex);
+    return pRecord && pRecord->iPendingCount > 0;
+}
+
 int PortDroppedBytes(int iIndex) {
     PortTablePin Pin;
     const PortRecord* pRecord = Pin.Record(iIndex);

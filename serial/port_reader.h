@@ -20,6 +20,8 @@ void PortDeliver(const PortRecord& Reader, const BYTE* pBytes, int iLength);
 int PortRead(int iIndex, BYTE* pBuffer, int iCount);
 // The port's error word and status, with cbInQue replaced by the queue's fill level.
 void PortGetStatus(int iIndex, COMSTAT* pStatus, DWORD* pdwErrors);
+// Delivered bytes not yet read: a count, not the queue itself, so no lock is taken.
+bool PortInputWaiting(int iIndex);
 // Bytes the record's queue had to drop, or -1.
 int PortDroppedBytes(int iIndex);
 // Whether the record's reads have kept failing (PORT_FAILING_READS in a row).

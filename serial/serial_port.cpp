@@ -78,6 +78,10 @@ void SerialPort::GetStatus(COMSTAT* pStatus, DWORD* pdwErrors) {
         PortGetStatus(iIndex, pStatus, pdwErrors);
 }
 
+bool SerialPort::HasInput() const {
+    return iIndex >= 0 && PortInputWaiting(iIndex);
+}
+
 bool SerialPort::ReadsFailing() const {
     return iIndex >= 0 && PortReadsFailing(iIndex);
 }

@@ -27,6 +27,8 @@ class SerialPort {
     // Record index while open, negative otherwise (the failed open's result after one).
     int GetIndex() const { return iIndex; }
     bool IsOpen() const { return bOpen != 0; }
+    // Received bytes wait in the queue.
+    bool HasInput() const;
     // Received bytes the queue could not hold, -1 when not open.
     int GetDroppedBytes() const;
     // The open port's reads keep failing: its device has probably gone.

@@ -11,6 +11,7 @@
 // 2. Throughput: the bundled show's byte stream sent flat out, looped, at 38400 and 115200 bit/s;
 //    messages per second, bytes lost, and whether the slots equal an in-memory decoding.
 #include "protocol/assembly.h"
+#include "protocol/publish.h"
 #include "protocol/state.h"
 #include "tests/support/child.h"
 #include "tools/memhost/memhost.h"
@@ -308,8 +309,8 @@ void Throughput(const std::vector<unsigned char>& show, int iSpeed, int iSeconds
     for (std::size_t p = 0; p < sent.size(); p += RECEIVE_CHUNK) {
         memhost::QueueBytes(sent.data() + p, std::min<std::size_t>(RECEIVE_CHUNK, sent.size() - p));
         do
-            ReceiveFromPort(nullptr);
-        while (ReceiveWaiting());
+            ReceiveAndPublish(nullptr);
+        while (WorkWaiting());
     }
     int iDiffering = 0;
     for (int iSlot = 1; iSlot < 4089; ++iSlot)

@@ -2,6 +2,7 @@
 // the in-memory slot store answering every read. Prints bytes per second, ns per byte and the
 // margin over the serial line rate.
 #include "protocol/assembly.h"
+#include "protocol/publish.h"
 #include "protocol/commands.h"
 #include "protocol/link.h"
 #include "protocol/settings.h"
@@ -100,8 +101,10 @@ void Measure(const char* pszName, bool bExtended, Bytes (*pMake)()) {
     for (std::size_t p = 0; p < stream.size(); p += NOTIFY_BYTES) {
         std::size_t n = stream.size() - p < NOTIFY_BYTES ? stream.size() - p : NOTIFY_BYTES;
         memhost::QueueBytes(stream.data() + p, n);
-        ReceiveFromPort(nullptr);
+        ReceiveAndPublish(nullptr);
     }
+    while (WorkWaiting())
+        ReceiveAndPublish(nullptr);
     auto tEnd = std::chrono::steady_clock::now();
 
     double dSeconds = std::chrono::duration<double>(tEnd - tStart).count();

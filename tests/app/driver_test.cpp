@@ -2,6 +2,7 @@
 // own, the device's bytes over the null-modem pair, the driver's window and status panel read
 // from outside, its settings and log files in a control-system tree of the test's own.
 #include "protocol/assembly.h"
+#include "protocol/publish.h"
 #include "protocol/state.h"
 #include "tests/serial/rig.h"
 #include "tests/support/child.h"
@@ -403,8 +404,8 @@ Decoded DecodeInMemory(const Bytes& bytes) {
     for (std::size_t p = 0; p < bytes.size(); p += RECEIVE_CHUNK) {
         memhost::QueueBytes(bytes.data() + p, std::min<std::size_t>(RECEIVE_CHUNK, bytes.size() - p));
         do
-            ReceiveFromPort(nullptr);
-        while (ReceiveWaiting());
+            ReceiveAndPublish(nullptr);
+        while (WorkWaiting());
     }
     Decoded decoded{};
     for (int iSlot = 1; iSlot < memhost::SLOT_COUNT; ++iSlot)

@@ -1,14 +1,17 @@
 // The protocol core under libFuzzer: device bytes (or well-formed messages) in arbitrary chunks,
-// with link ticks, a moving clock and slow publishing, through ReceiveFromPort as the driver's
-// window calls it. The core's invariants are checked after every notification and tick; a broken
-// one aborts with a message, which libFuzzer reports with the input. tests/fuzz/fuzz_input.h says
-// how an input is read.
+// with link ticks, a moving clock and slow publishing, through ReceiveAndPublish as the driver's
+// window calls it. The core's invariants are checked after every notification and tick, and on
+// every slot a publish step sends; a broken one aborts with a message, which libFuzzer reports
+// with the input. At the end the store must hold what publishing every slot at once would have
+// left. tests/fuzz/fuzz_input.h says how an input is read.
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/slot_rules.h"
 
 #include "protocol/assembly.h"
 #include "protocol/external.h"
 #include "protocol/link.h"
+#include "protocol/pending.h"
+#include "protocol/publish.h"
 #include "protocol/settings.h"
 #include "protocol/state.h"
 #include "protocol/tally.h"
@@ -20,6 +23,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,6 +48,10 @@ std::vector<std::size_t> MessageEnds; // well-formed only: where each message en
 std::size_t nDebugSeen = 0;           // debug lines already checked
 int iLastRxCount = 0;
 int iNextContinuations = UNLIMITED; // the window's own notifications before the next delivery
+std::map<int, std::string> AtOnce;  // every slot as publishing each text at once would leave it
+bool bInStep = false;               // a publish step is under way
+std::set<int> SentThisStep;
+bool bOtherSentThisStep = false; // a slot other than a tally has gone in this step
 
 [[noreturn]] DRAVIK_PRINTF(1, 2) void Violation(const char* pszFormat, ...) {
     std::fprintf(stderr, "\n*** protocol invariant broken: ");
@@ -65,8 +74,11 @@ int MessagesSent() {
                             MessageEnds.begin());
 }
 
+// A tally whose text waits in the pending set is checked once it has been sent.
 void CheckTallies(const char* pszWhen) {
     for (int n = 1; n <= TALLY_COUNT; ++n) {
+        if (IsPending(n))
+            continue;
         const unsigned char bShown = TallyShown[n];
         const std::string& sSlot = memhost::SlotText(n);
         const char* pszPanel = memhost::PanelText(FIRST_TALLY_CONTROL + n);
@@ -118,7 +130,7 @@ void Check(const char* pszWhen) {
     if (iSilentTicks < 0 || iSilentTicks > 5)
         Violation("%s: iSilentTicks = %d", pszWhen, iSilentTicks);
     const std::string& sLink = memhost::SlotText(4091);
-    if (!sLink.empty() && sLink != (bCommsOK ? "1" : "0"))
+    if (!IsPending(4091) && !sLink.empty() && sLink != (bCommsOK ? "1" : "0"))
         Violation("%s: slot 4091 \"%s\" with bCommsOK %d", pszWhen, sLink.c_str(), bCommsOK ? 1 : 0);
     CheckTallies(pszWhen);
     CheckDebugLines(pszWhen);
@@ -127,7 +139,7 @@ void Check(const char* pszWhen) {
 }
 
 void Notify(const char* pszWhen) {
-    ReceiveFromPort(nullptr);
+    ReceiveAndPublish(nullptr);
     Check(pszWhen);
 }
 
@@ -135,8 +147,9 @@ void Notify(const char* pszWhen) {
 // new byte; iLimit cuts that short (more bytes arrive first), UNLIMITED lets it run out. Every
 // such notification frees something, so their number is bounded by the bytes waiting.
 void Continue(int iLimit) {
-    const std::size_t nBound = 2 * (memhost::QueuedBytes() + static_cast<std::size_t>(iWrtPtr)) + 64;
-    for (std::size_t n = 0; ReceiveWaiting(); ++n) {
+    const std::size_t nBound = 2 * (memhost::QueuedBytes() + static_cast<std::size_t>(iWrtPtr)) +
+                               static_cast<std::size_t>(PendingCount()) + 64;
+    for (std::size_t n = 0; WorkWaiting(); ++n) {
         if (iLimit != UNLIMITED && n >= static_cast<std::size_t>(iLimit))
             return;
         if (n >= nBound)
@@ -179,8 +192,9 @@ void Tick() {
     memhost::AdvanceClockMs(1000);
     OnLinkTimer();
     Check("tick");
-    // A tick can go ahead of the window's own notification, but not two in a row.
-    if (ReceiveWaiting())
+    // A tick can go ahead of the window's own notification, but not two in a row; the link slots
+    // it queued are published by the work it continues.
+    if (WorkWaiting())
         Notify("continuation after a tick");
 }
 
@@ -241,6 +255,7 @@ void StartRun(const std::uint8_t* pData, std::size_t nSize) {
     memhost::SetRecording(false);
     Stream.clear();
     MessageEnds.clear();
+    AtOnce.clear();
     nSent = 0;
     nDebugSeen = 0;
     iLastRxCount = 0;
@@ -257,10 +272,37 @@ void StartRun(const std::uint8_t* pData, std::size_t nSize) {
 
 } // namespace
 
-// Every PublishSlot call of the core comes here first: the fuzz target is linked with
-// --wrap for the function's (mangled) name, so even a slot the store would refuse is seen.
+// The calls of the core come here first: the fuzz target is linked with --wrap for the
+// functions' (mangled) names, so even a slot the store would refuse is seen.
+extern "C" void __real__Z9QueueSlotiPKc(int iSlot, const char* pszText);
+extern "C" void __wrap__Z9QueueSlotiPKc(int iSlot, const char* pszText) {
+    if (bInStep)
+        Violation("slot %d queued during a publish step", iSlot);
+    AtOnce[iSlot] = pszText;
+    __real__Z9QueueSlotiPKc(iSlot, pszText);
+}
+
+extern "C" int __real__Z14PublishPendingv();
+extern "C" int __wrap__Z14PublishPendingv() {
+    bInStep = true;
+    SentThisStep.clear();
+    bOtherSentThisStep = false;
+    const int nSent = __real__Z14PublishPendingv();
+    bInStep = false;
+    if (nSent == 0 && !SentThisStep.empty())
+        Violation("a publish step sent %zu slots and says 0", SentThisStep.size());
+    return nSent;
+}
+
 extern "C" bool __real__Z11PublishSlotiPKc(int iSlot, const char* pszText);
 extern "C" bool __wrap__Z11PublishSlotiPKc(int iSlot, const char* pszText) {
+    if (!bInStep)
+        Violation("slot %d sent outside a publish step", iSlot);
+    if (!SentThisStep.insert(iSlot).second)
+        Violation("slot %d sent twice in one publish step", iSlot);
+    if (iSlot <= TALLY_COUNT && bOtherSentThisStep)
+        Violation("tally %d sent after another slot in the same step", iSlot);
+    bOtherSentThisStep = bOtherSentThisStep || iSlot > TALLY_COUNT;
     const SlotClass eClass = slotrules::ClassOf(iSlot, bExtensions);
     if (eClass == SlotClass::None)
         Violation("slot %d written (\"%.40s\"): not a slot of the map%s", iSlot, pszText,
@@ -291,6 +333,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
 
     if (memhost::QueuedBytes() != 0)
         Violation("the window stopped asking with %zu bytes still queued", memhost::QueuedBytes());
+    if (PendingCount() != 0)
+        Violation("the window stopped asking with %d slots still to publish", PendingCount());
+    for (const auto& slot : AtOnce)
+        if (memhost::SlotText(slot.first) != slot.second)
+            Violation("slot %d ends \"%.40s\", publishing at once leaves \"%.40s\"", slot.first,
+                      memhost::SlotText(slot.first).c_str(), slot.second.c_str());
     if (bWellFormed) {
         if (iSerialRxCount != static_cast<int>(MessageEnds.size()))
             Violation("%zu well-formed messages sent, %d counted", MessageEnds.size(), iSerialRxCount);

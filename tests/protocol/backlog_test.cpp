@@ -4,12 +4,13 @@
 using BacklogTest = ProtocolTest;
 
 namespace {
-// The writes of the messages delivered one notification each.
-std::vector<SlotWrite> OneByOne(const std::vector<Bytes>& messages) {
-    for (const Bytes& m : messages)
+// What the messages leave when each is delivered, and published, on its own.
+Outcome OneByOne(const std::vector<Bytes>& messages) {
+    for (const Bytes& m : messages) {
         Deliver(m);
-    Settle();
-    return memhost::Writes();
+        Settle();
+    }
+    return Capture();
 }
 } // namespace
 
@@ -24,7 +25,8 @@ TEST_F(BacklogTest, SeveralKilobytesOfValidMessagesAreAllDecodedInOrder) {
             messages.push_back(gen.ValidMessage());
             backlog.insert(backlog.end(), messages.back().begin(), messages.back().end());
         }
-        std::vector<SlotWrite> reference = OneByOne(messages);
+        const Outcome reference = OneByOne(messages);
+        const std::size_t nReferenceWrites = memhost::Writes().size();
         int iMessages = static_cast<int>(messages.size());
         ASSERT_EQ(iSerialRxCount, iMessages);
 
@@ -40,7 +42,9 @@ TEST_F(BacklogTest, SeveralKilobytesOfValidMessagesAreAllDecodedInOrder) {
         EXPECT_EQ(iSerialRxCount, iMessages);
         EXPECT_EQ(memhost::QueuedBytes(), 0u);
         EXPECT_EQ(DebugLineCount(), 0) << DebugLineAt(0);
-        EXPECT_EQ(memhost::Writes(), reference);
+        EXPECT_EQ(Difference(Capture(), reference), "");
+        // Repeats of a slot that queued up behind each other went out once.
+        EXPECT_LT(memhost::Writes().size(), nReferenceWrites);
     }
 }
 
@@ -58,14 +62,14 @@ TEST_F(BacklogTest, PassesThatEndEarlyDoNotStallABacklog) {
         items.push_back(item);
         backlog.insert(backlog.end(), item.begin(), item.end());
     }
-    std::vector<SlotWrite> reference = OneByOne(items);
+    const Outcome reference = OneByOne(items);
 
     ProtocolTest::SetUp();
     Deliver(backlog);
     Settle();
     EXPECT_EQ(iWrtPtr, 0);
     EXPECT_FALSE(HasDebugLine("Buffer overflow - bytes lost"));
-    EXPECT_EQ(memhost::Writes(), reference);
+    EXPECT_EQ(Difference(Capture(), reference), "");
     // Without the notifications that follow, the backlog itself got no further than one buffer.
     ProtocolTest::SetUp();
     Deliver(backlog);

@@ -7,6 +7,8 @@
 #include "protocol/commands.h"
 #include "protocol/decode.h"
 #include "protocol/link.h"
+#include "protocol/pending.h"
+#include "protocol/publish.h"
 #include "protocol/settings.h"
 #include "protocol/state.h"
 #include "protocol/tally.h"
@@ -65,13 +67,25 @@ inline Bytes Repeat(unsigned char b, int n) {
     return Bytes(static_cast<std::size_t>(n), b);
 }
 
-// One receive notification after the bytes reached the port queue.
+// One receive notification after the bytes reached the port queue: a receive step, then a
+// publish step when nothing was left to frame.
 inline void Deliver(const Bytes& bytes) {
     memhost::QueueBytes(bytes);
-    ReceiveFromPort(nullptr);
+    ReceiveAndPublish(nullptr);
 }
 inline void Notify() {
-    ReceiveFromPort(nullptr);
+    ReceiveAndPublish(nullptr);
+}
+
+// The notifications the main window asks for itself while work is left that needs no new byte.
+// Returns how many there were.
+inline int Settle() {
+    int n = 0;
+    while (WorkWaiting() && n < 100000) {
+        Notify();
+        ++n;
+    }
+    return n;
 }
 
 inline std::vector<int> WrittenSlots() {
@@ -91,6 +105,44 @@ inline std::vector<int> Range(int iFirst, int iLast) {
 inline std::vector<int> Concat(std::vector<int> a, const std::vector<int>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+
+// What a stream leaves behind once everything is published: the store's slots, the decoded
+// table, the tallies decided and their boxes.
+struct Outcome {
+    std::vector<std::string> slots; // 1 to 4095
+    std::vector<unsigned char> table;
+    std::vector<unsigned char> shown;
+    std::vector<std::string> boxes;
+};
+
+inline Outcome Capture() {
+    Outcome o;
+    for (int s = 1; s <= 4095; ++s)
+        o.slots.push_back(memhost::SlotText(s));
+    o.table.assign(SlotByteTable.begin(), SlotByteTable.end());
+    o.shown.assign(TallyShown.begin(), TallyShown.end());
+    for (int n = 1; n <= TALLY_COUNT; ++n)
+        o.boxes.push_back(memhost::PanelText(1005 + n));
+    return o;
+}
+
+// "" when both are the same, else the first difference.
+inline std::string Difference(const Outcome& a, const Outcome& b) {
+    for (std::size_t i = 0; i < a.slots.size(); ++i)
+        if (a.slots[i] != b.slots[i])
+            return "slot " + std::to_string(i + 1) + ": \"" + a.slots[i] + "\" against \"" + b.slots[i] +
+                   "\"";
+    for (std::size_t i = 0; i < a.table.size(); ++i)
+        if (a.table[i] != b.table[i])
+            return "SlotByteTable[" + std::to_string(i) + "]";
+    for (std::size_t i = 0; i < a.shown.size(); ++i)
+        if (a.shown[i] != b.shown[i])
+            return "TallyShown[" + std::to_string(i) + "]";
+    for (std::size_t i = 0; i < a.boxes.size(); ++i)
+        if (a.boxes[i] != b.boxes[i])
+            return "tally box " + std::to_string(i + 1);
+    return "";
 }
 
 using memhost::CountDebugLines;

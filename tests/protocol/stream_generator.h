@@ -94,14 +94,3 @@ class StreamGenerator {
     std::mt19937 rng;
     bool bLong;
 };
-
-// The notifications the main window asks for itself while work is left that needs no new byte.
-// Returns how many there were.
-inline int Settle() {
-    int n = 0;
-    while (ReceiveWaiting() && n < 100000) {
-        Notify();
-        ++n;
-    }
-    return n;
-}

@@ -3,6 +3,7 @@
 // hosts, decoding the same bytes from its start state into an empty store. What the stand-in
 // holds afterwards has to be exactly this.
 #include "protocol/assembly.h"
+#include "protocol/publish.h"
 #include "protocol/state.h"
 #include "tests/support/standin_view.h"
 #include "tools/memhost/memhost.h"
@@ -25,9 +26,9 @@ inline Decoding DecodeInMemory(const std::vector<unsigned char>& Stream, int iFi
     memhost::SetDiagnostics(false, false);
     memhost::SetRecording(false);
     memhost::QueueBytes(Stream);
-    ReceiveFromPort(nullptr);
-    for (int n = 0; ReceiveWaiting() && n < 10000000; ++n)
-        ReceiveFromPort(nullptr);
+    ReceiveAndPublish(nullptr);
+    for (int n = 0; WorkWaiting() && n < 10000000; ++n)
+        ReceiveAndPublish(nullptr);
     Decoding Result;
     for (int iSlot = iFirst; iSlot <= iLast; ++iSlot)
         if (!memhost::SlotText(iSlot).empty())

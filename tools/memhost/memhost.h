@@ -34,6 +34,11 @@ void SetRedundancyState(int iState);
 // Each slot exchange moves the clock on by this many milliseconds (0 at start), so that tests can
 // give publishing the cost it has against a real infodriver.
 void SetExchangeCostMs(unsigned long ulMs);
+// The bytes reach the port queue once the store has answered llReads reads in all: the device
+// sends while the driver publishes. Arrivals keep their order.
+void ArriveAfterReads(long long llReads, const std::vector<unsigned char>& bytes);
+// Every arrival still to come reaches the queue now.
+void ArriveNow();
 
 // Empties the store and its records (not the port queue).
 void Reset();

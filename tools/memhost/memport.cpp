@@ -29,6 +29,10 @@ using namespace memhost;
 
 void PollPortStatus(SerialPort*) {}
 
+bool DeviceInputWaiting() {
+    return !PortQueue.empty();
+}
+
 int ReadPort(SerialPort*, unsigned char* pBuffer, int iMaxBytes) {
     int n = static_cast<int>(std::min<std::size_t>(PortQueue.size(), iMaxBytes < 0 ? 0 : iMaxBytes));
     std::copy_n(PortQueue.begin(), n, pBuffer);

@@ -3,7 +3,9 @@
 #include "protocol/external.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
+#include <deque>
 
 namespace memhost {
 namespace {
@@ -15,6 +17,18 @@ long long llWrites = 0;
 bool bRecording = true;
 int iRedundancy = 2;
 unsigned long ulExchangeCost = 0;
+struct Arrival {
+    long long llAtRead;
+    std::vector<unsigned char> bytes;
+};
+std::deque<Arrival> Arrivals;
+
+void ArriveUpTo(long long llRead) {
+    while (!Arrivals.empty() && Arrivals.front().llAtRead <= llRead) {
+        QueueBytes(Arrivals.front().bytes);
+        Arrivals.pop_front();
+    }
+}
 const std::string sNone;
 
 bool ValidSlot(int iSlot) {
@@ -54,6 +68,16 @@ void SetExchangeCostMs(unsigned long ulMs) {
     ulExchangeCost = ulMs;
 }
 
+void ArriveAfterReads(long long llReads, const std::vector<unsigned char>& bytes) {
+    // Never before one that is due earlier: bytes reach the port in the order they were sent.
+    const long long llAt = Arrivals.empty() ? llReads : std::max(llReads, Arrivals.back().llAtRead);
+    Arrivals.push_back({llAt, bytes});
+}
+
+void ArriveNow() {
+    ArriveUpTo(LLONG_MAX);
+}
+
 void Reset() {
     for (auto& s : Slots)
         s.clear();
@@ -63,6 +87,7 @@ void Reset() {
     llWrites = 0;
     iRedundancy = 2;
     ulExchangeCost = 0;
+    Arrivals.clear();
 }
 
 } // namespace memhost
@@ -74,6 +99,7 @@ bool PublishSlot(int iSlot, const char* pszText) {
         return false;
     ++llReads;
     AdvanceClockMs(ulExchangeCost);
+    ArriveUpTo(llReads);
     // The infodriver hands back at most 256 characters of a slot's text.
     std::string& sHeld = Slots[iSlot];
     std::size_t nNew = std::strlen(pszText);

@@ -5,6 +5,7 @@
 #include "infodriver/callback.h"
 #include "infodriver/client.h"
 #include "protocol/assembly.h"
+#include "protocol/publish.h"
 #include "tools/memhost/memhost.h"
 #include "tools/memhost/streamfile.h"
 
@@ -64,8 +65,8 @@ int main(int argc, char** argv) {
         std::size_t nChunk = stream.size() - iAt < FEED_CHUNK ? stream.size() - iAt : FEED_CHUNK;
         memhost::QueueBytes(stream.data() + iAt, nChunk);
         do
-            ReceiveFromPort(nullptr);
-        while (ReceiveWaiting());
+            ReceiveAndPublish(nullptr);
+        while (WorkWaiting());
         PumpMessages();
         if (Infodriver.iStatus == IDSTAT_NOT_CONNECTED)
             break;

@@ -6,6 +6,7 @@
 // The stream file holds hex byte pairs ('#' starts a comment) or raw bytes. Without a file, show.hex beside
 // the program is used. Each chunk (default 16 bytes, the reader's read size) is one receive notification.
 #include "protocol/assembly.h"
+#include "protocol/publish.h"
 #include "protocol/tally.h"
 #include "tools/memhost/memhost.h"
 #include "tools/memhost/streamfile.h"
@@ -53,8 +54,8 @@ void Notify(int iNotification) {
     TallyLit[0] = 1;
     // With the continuations the driver's window asks for when a pass ends early.
     do
-        ReceiveFromPort(nullptr);
-    while (ReceiveWaiting());
+        ReceiveAndPublish(nullptr);
+    while (WorkWaiting());
     bool bResolved = TallyLit[0] == 0;
     if (memhost::Writes().size() == nPrintedWrites && memhost::DebugLines().size() == iPrintedLines &&
         !bResolved)

@@ -1,0 +1,58 @@
+#include "protocol/publish.h"
+
+#include "protocol/assembly.h"
+#include "protocol/external.h"
+#include "protocol/pending.h"
+
+namespace {
+
+bool bBehind = false;  // "behind" has been reported and "caught up" not yet
+bool bGaveWay = false; // the last step ended because bytes were waiting
+
+// Both lines once per episode, on both channels: an engineer reading the log afterwards needs to
+// know that values were dropped for newer ones, and for how long.
+void NoteEpisode() {
+    if (PendingCount() == 0) {
+        if (bBehind) {
+            DebugLine("Publishing caught up - %llu superseded values never sent", SupersededSinceEmpty());
+            LogLine("Publishing caught up - %llu superseded values never sent", SupersededSinceEmpty());
+            bBehind = false;
+        }
+        return;
+    }
+    if (!bBehind && TickCountMs() - PendingSinceMs() >= PUBLISH_BEHIND_MS) {
+        DebugLine("Publishing behind the line - newest values first");
+        LogLine("Publishing behind the line - newest values first");
+        bBehind = true;
+    }
+}
+
+} // namespace
+
+int PublishPending() {
+    const unsigned long ulStart = TickCountMs();
+    int nSent = 0;
+    int iSlot = 0;
+    PendingText szText{};
+    bGaveWay = false;
+    while (TakePending(iSlot, szText)) {
+        PublishSlot(iSlot, szText.data());
+        ++nSent;
+        bGaveWay = DeviceInputWaiting();
+        if (bGaveWay || TickCountMs() - ulStart >= PUBLISH_BUDGET_MS)
+            break;
+    }
+    if (nSent > 0)
+        ShowLinkCounts();
+    NoteEpisode();
+    return nSent;
+}
+
+bool PublishGaveWay() {
+    return bGaveWay;
+}
+
+void ResetPublishing() {
+    ClearPending();
+    bBehind = bGaveWay = false;
+}
