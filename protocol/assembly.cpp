@@ -16,6 +16,10 @@ constexpr int INFODRIVER_RX_CONTROL = 2006;
 constexpr int INFODRIVER_TX_CONTROL = 2007;
 
 bool bQueueLeft = false; // the last receive stopped at its budget, not at an empty queue
+// What controls 2007 and 2006 show: written only when they change, since every pass and publish
+// step ends with them.
+int iShownTx = -1;
+int iShownRx = -1;
 
 // Framing passes until one frees no room or the time budget is spent. A pass may stop early (an
 // unrecognised pair, a command found inside a text) with complete messages still behind it, so
@@ -83,6 +87,16 @@ void ShowCount(int iValue, int iControl) {
 }
 
 void ShowLinkCounts() {
-    ShowCount(iInfodriverTx, INFODRIVER_TX_CONTROL);
-    ShowCount(iInfodriverRx, INFODRIVER_RX_CONTROL);
+    if (iInfodriverTx != iShownTx) {
+        iShownTx = iInfodriverTx;
+        ShowCount(iInfodriverTx, INFODRIVER_TX_CONTROL);
+    }
+    if (iInfodriverRx != iShownRx) {
+        iShownRx = iInfodriverRx;
+        ShowCount(iInfodriverRx, INFODRIVER_RX_CONTROL);
+    }
+}
+
+void ForgetShownLinkCounts() {
+    iShownTx = iShownRx = -1;
 }

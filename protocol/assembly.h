@@ -30,5 +30,7 @@ void FrameMessages();
 bool ReceiveWaiting();
 // "%08d" into a status panel control.
 void ShowCount(int iValue, int iControl);
-// The infodriver Rx and Tx counters into controls 2006 and 2007.
+// The infodriver Rx and Tx counters into controls 2006 and 2007, those that changed since last shown.
 void ShowLinkCounts();
+// The next ShowLinkCounts shows both again (the protocol state's reset).
+void ForgetShownLinkCounts();

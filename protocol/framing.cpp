@@ -16,14 +16,23 @@ constexpr int SERIAL_RX_CONTROL = 2008;
 
 unsigned long ulBudgetStart = 0;
 bool bEndedEarly = false;
+int iShownRxCount = 0; // what control 2008 shows
 
 void RemoveFront(int n) {
     iWrtPtr -= n;
     std::memmove(AssemblyBuffer.data(), AssemblyBuffer.data() + n, static_cast<std::size_t>(iWrtPtr));
 }
 
+// Shown once a pass: a busy line frames hundreds of messages a second, and each write of a panel
+// control costs more than framing the message. Nothing is painted in between anyway.
 void CountReceived() {
     ++iSerialRxCount;
+}
+
+void ShowRxCount() {
+    if (iSerialRxCount == iShownRxCount)
+        return;
+    iShownRxCount = iSerialRxCount;
     ShowCount(iSerialRxCount, SERIAL_RX_CONTROL);
 }
 
@@ -55,7 +64,13 @@ bool PassEndedEarly() {
     return bEndedEarly;
 }
 
-void FrameMessages() {
+void ForgetShownRxCount() {
+    iShownRxCount = 0;
+}
+
+namespace {
+
+void FramePass() {
     bEndedEarly = false;
     if (iWrtPtr > ASSEMBLY_DISCARD_ABOVE) {
         DebugLine("iWrtPtr too big =%d", iWrtPtr);
@@ -108,4 +123,11 @@ void FrameMessages() {
         i = 0;
     }
     ShowLinkCounts();
+}
+
+} // namespace
+
+void FrameMessages() {
+    FramePass();
+    ShowRxCount();
 }

@@ -2,6 +2,7 @@
 
 #include "protocol/assembly.h"
 #include "protocol/decode.h"
+#include "protocol/framing_budget.h"
 #include "protocol/link.h"
 #include "protocol/publish.h"
 #include "protocol/settings.h"
@@ -20,4 +21,6 @@ void ResetProtocolState() {
     bCommsOK = false;
     iRedundancyState = 0;
     ResetPublishing();
+    ForgetShownRxCount();
+    ForgetShownLinkCounts();
 }

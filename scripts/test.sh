@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The whole test run: set-up, the protocol core built natively with sanitizers and tested, a minute
 # of fuzzing of the protocol core, every Win32 test executable under one persistent wineserver,
-# then a minute of the real driver under the soak (DRAVIK_SOAK_MINUTES sets its length).
+# then the real driver under two soaks against an infodriver slowed to 3 ms an exchange: a minute
+# of the soak's mix at 38400 bit/s, and a minute of every kind of message in equal numbers flat
+# out at 115200 bit/s (DRAVIK_SOAK_MINUTES sets their length).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 "$ROOT/scripts/setup.sh"
@@ -20,4 +22,5 @@ echo "== Win32 tests under Wine =="
 trap '"$ROOT/scripts/wine-down.sh"' EXIT
 ctest --test-dir "$BUILD" --output-on-failure --timeout 600
 
-"$ROOT/scripts/soak.sh" "${DRAVIK_SOAK_MINUTES:-1}"
+"$ROOT/scripts/soak.sh" "${DRAVIK_SOAK_MINUTES:-1}" --delay-us 3000
+"$ROOT/scripts/soak.sh" "${DRAVIK_SOAK_MINUTES:-1}" --delay-us 3000 --speed 115200 --mix 1,1,1,1,1,1,1,0

@@ -1,13 +1,15 @@
 // driver_soak: the real driver for a long run, started by scripts/soak.sh.
 //
 //   driver_soak.exe --seconds N --driver-port A --device-port B --out DIR [--seed S] [--mix W,...]
+//                   [--speed BITS] [--delay-us US] [--repeats PERCENT]
 //
-// The stand-in process is the infodriver (quiet: no line per exchange), dravik.exe reads COM<A>,
-// and this program writes COM<B> at the full line rate (38400 bit/s) for N seconds: a seeded
-// random stream of every kind of message, with values from small sets and mostly repeated
-// messages (a repeat costs the driver one slot read per value, a change a write as well), and now
-// and then garbage. --mix sets the weights of block, group, short, output, text, marker, trigger
-// and garbage, to find out what the driver can keep up with. The exact bytes go to
+// The stand-in process is the infodriver (quiet: no line per exchange; with --delay-us each of its
+// answers takes that long, an infodriver busy with the rest of the control system), dravik.exe
+// reads COM<A>, and this program writes COM<B> at the full line rate (--speed, 38400 bit/s by
+// default) for N seconds: a seeded random stream of every kind of message, with values from small
+// sets and mostly repeated messages (--repeats, 75 %; a repeat costs the driver one slot read per
+// value, a change a write as well), and now and then garbage. --mix sets the weights of block,
+// group, short, output, text, marker, trigger and garbage. The exact bytes go to
 // DIR\stream-<seed>.bin. At the end every slot in the stand-in must equal the in-memory decoding
 // of those bytes, the log must have no overflow line, and the driver's memory and handles, taken
 // from outside after a warm-up and at the end of the stream, must not have grown. Exit code 0
@@ -31,8 +33,8 @@ namespace {
 
 constexpr int DEVICE = 76;
 constexpr int LAST_COMPARED_SLOT = 1999;
-constexpr int LINE_BYTES_PER_SECOND = 3840;
-constexpr std::size_t BATCH_BYTES = 96; // 25 ms of the line
+constexpr int BITS_PER_BYTE = 10;       // start, eight data bits, stop
+constexpr double BATCH_SECONDS = 0.025; // the stream is written in pieces of this much of the line
 // Mostly names and short messages, with fewer of the messages whose many values each cost a slot
 // read: about 480 slot reads a second at the line rate, a third of what the driver manages under
 // Wine (a block message alone costs 100).
@@ -40,6 +42,7 @@ constexpr std::size_t BATCH_BYTES = 96; // 25 ms of the line
 constexpr StreamMix SOAK_MIX = {5, 5, 20, 40, 800, 60, 60, 10};
 constexpr const char* MIX_NAMES = "block, group, short, output, text, marker, trigger, garbage";
 constexpr int REPEAT_PERCENT = 75;
+constexpr int SPEED = 38400;
 // What counts as growth between the two samples: pages the heap keeps for itself come and go.
 constexpr SIZE_T MEMORY_SLACK = 512 * 1024;
 constexpr DWORD HANDLE_SLACK = 0;
@@ -54,6 +57,9 @@ struct Options {
     bool bSeed = false;
     std::string sOut = ".";
     StreamMix Mix = SOAK_MIX;
+    int iSpeed = SPEED;
+    unsigned uDelayUs = 0;
+    int iRepeats = REPEAT_PERCENT;
 };
 
 // "W,W,W,W,W,W,W,W" in the order of MIX_NAMES.
@@ -86,10 +92,17 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.bSeed = true;
         } else if (sName == "--out")
             o.sOut = pszValue;
+        else if (sName == "--speed")
+            o.iSpeed = std::atoi(pszValue);
+        else if (sName == "--delay-us")
+            o.uDelayUs = static_cast<unsigned>(std::strtoul(pszValue, nullptr, 10));
+        else if (sName == "--repeats")
+            o.iRepeats = std::atoi(pszValue);
         else if (sName != "--mix" || !ParseMix(pszValue, o.Mix))
             return false;
     }
-    return argc % 2 == 1 && o.iSeconds > 0 && o.iDriverPort > 0 && o.iDevicePort > 0;
+    return argc % 2 == 1 && o.iSeconds > 0 && o.iDriverPort > 0 && o.iDevicePort > 0 && o.iSpeed > 0 &&
+           o.iRepeats >= 0 && o.iRepeats <= 100;
 }
 
 double Mb(SIZE_T n) {
@@ -127,41 +140,47 @@ int Fail(const std::string& sWhy) {
 int main(int argc, char** argv) {
     Options o;
     if (!ParseOptions(argc, argv, o)) {
-        std::fputs("usage: driver_soak --seconds N --driver-port A --device-port B --out DIR [--seed S]\n",
+        std::fputs("usage: driver_soak --seconds N --driver-port A --device-port B --out DIR [--seed S] "
+                   "[--mix W,...] [--speed BITS] [--delay-us US] [--repeats PERCENT]\n",
                    stderr);
         return 2;
     }
     if (!o.bSeed)
         o.uSeed = GetTickCount() ^ (GetCurrentProcessId() << 16);
     const std::string sStreamFile = o.sOut + "\\stream-" + std::to_string(o.uSeed) + ".bin";
-    std::printf("soak: seed %u, %d s at %d bytes/s, the driver on COM%d, the device on COM%d\n", o.uSeed,
-                o.iSeconds, LINE_BYTES_PER_SECOND, o.iDriverPort, o.iDevicePort);
+    const int iLineBytesPerSecond = o.iSpeed / BITS_PER_BYTE;
+    const std::size_t nBatchBytes = static_cast<std::size_t>(iLineBytesPerSecond * BATCH_SECONDS);
+    std::printf("soak: seed %u, %d s at %d bit/s (%d bytes/s), the driver on COM%d, the device on COM%d\n",
+                o.uSeed, o.iSeconds, o.iSpeed, iLineBytesPerSecond, o.iDriverPort, o.iDevicePort);
+    std::printf("soak: the infodriver answers each exchange after %u us at least\n", o.uDelayUs);
     std::printf("soak: stream saved to %s\n", sStreamFile.c_str());
     std::printf("soak: mix of %s: %d", MIX_NAMES, o.Mix[0]);
     for (int k = 1; k < ITEM_KINDS; ++k)
         std::printf(",%d", o.Mix[static_cast<std::size_t>(k)]);
-    std::printf(", %d%% repeats\n", REPEAT_PERCENT);
+    std::printf(", %d%% repeats\n", o.iRepeats);
     std::fflush(stdout);
 
     DriverSite Site;
-    if (!Site.Create("soak", DEVICE, DriverKeys(o.iDriverPort, true)))
+    if (!Site.Create("soak", DEVICE, DriverKeys(o.iDriverPort, true, o.iSpeed)))
         return Fail("cannot make the driver's settings");
     DriverRun Run;
     std::string sError;
-    if (!Run.Start(DRAVIK_EXE, STANDIN_EXE, DEVICE, sError, "-q "))
+    if (!Run.Start(DRAVIK_EXE, STANDIN_EXE, DEVICE, sError,
+                   "-q --delay-us " + std::to_string(o.uDelayUs) + " "))
         return Fail(sError);
     devsim::Line Device;
     devsim::LineSettings Settings;
     Settings.iPort = o.iDevicePort;
+    Settings.iSpeed = o.iSpeed;
     if (!Device.Open(Settings, sError))
         return Fail(sError);
     std::FILE* pStream = std::fopen(sStreamFile.c_str(), "wb");
     if (pStream == nullptr)
         return Fail("cannot write " + sStreamFile);
 
-    RandomStream Source(o.uSeed, o.Mix, REPEAT_PERCENT);
+    RandomStream Source(o.uSeed, o.Mix, o.iRepeats);
     std::vector<unsigned char> Sent;
-    Sent.reserve(static_cast<std::size_t>(o.iSeconds + 10) * LINE_BYTES_PER_SECOND);
+    Sent.reserve(static_cast<std::size_t>(o.iSeconds + 10) * static_cast<std::size_t>(iLineBytesPerSecond));
     const std::size_t nLogStart = Site.LogText().size();
     const double dWarmUp = std::min(std::min(std::max(o.iSeconds / 10.0, 10.0), 60.0), o.iSeconds / 3.0);
     const double dCpuStart = Run.Driver.CpuMs();
@@ -206,7 +225,7 @@ int main(int argc, char** argv) {
     double dElapsed = 0;
     while ((dElapsed = (Device.Elapsed() - dStart) / 1000.0) < o.iSeconds) {
         StreamBytes Batch;
-        while (Batch.size() < BATCH_BYTES) {
+        while (Batch.size() < nBatchBytes) {
             const StreamBytes Item = Source.Next();
             Batch.insert(Batch.end(), Item.begin(), Item.end());
         }
@@ -237,6 +256,11 @@ int main(int argc, char** argv) {
     const DWORD dwBacklogMs = GetTickCount() - dwCatchUp;
     std::fwrite(Sent.data() + nStreamBytes, 1, Sent.size() - nStreamBytes, pStream);
     std::fclose(pStream);
+    // The exchanges the driver made, beside those of publishing every message as it came.
+    const std::size_t iCounts = Run.Standin.LineCount();
+    Run.Standin.Send("counts");
+    long lReads = 0, lWrites = 0;
+    std::sscanf(Run.Standin.WaitFor("counts ", 10000, iCounts).c_str(), "counts %ld %ld", &lReads, &lWrites);
     const long long iReads = memhost::ReadCount();
     const long long iWrites = memhost::WriteCount();
 
@@ -247,6 +271,11 @@ int main(int argc, char** argv) {
     for (std::size_t i = sLog.find(sLostLine); i != std::string::npos; i = sLog.find(sLostLine, i + 1))
         iLost += std::atoll(sLog.c_str() + i + sLostLine.size());
     const int iFailures = CountOf(sLog, "COMMS FAIL");
+    const int iBehind = CountOf(sLog, "Publishing behind the line");
+    long long iSuperseded = 0;
+    const std::string sCaughtUp = "Publishing caught up - ";
+    for (std::size_t i = sLog.find(sCaughtUp); i != std::string::npos; i = sLog.find(sCaughtUp, i + 1))
+        iSuperseded += std::atoll(sLog.c_str() + i + sCaughtUp.size());
     long long iMessages = 0;
     for (int k = 0; k < ITEM_KINDS; ++k)
         iMessages += k == ITEM_GARBAGE ? 0 : Source.ItemCounts()[static_cast<std::size_t>(k)];
@@ -254,16 +283,21 @@ int main(int argc, char** argv) {
 
     std::printf("soak: duration     %.0f s of stream (warm-up %.0f s)\n", dElapsed, dWarmUp);
     std::printf("soak: bytes        %zu (%.0f a second; the line carries %d)\n", Sent.size(),
-                static_cast<double>(nStreamBytes) / dElapsed, LINE_BYTES_PER_SECOND);
+                static_cast<double>(nStreamBytes) / dElapsed, iLineBytesPerSecond);
     std::printf(
         "soak: messages     %lld (block %lld, group %lld, short %lld, output %lld, text %lld, marker %lld, "
         "trigger %lld) and %lld pieces of garbage\n",
         iMessages, Counts[ITEM_BLOCK], Counts[ITEM_GROUP], Counts[ITEM_SHORT], Counts[ITEM_OUTPUT],
         Counts[ITEM_TEXT], Counts[ITEM_MARKER], Counts[ITEM_TRIGGER], Counts[ITEM_GARBAGE]);
     std::printf(
-        "soak: publishing   %lld slot reads and %lld writes (%.0f reads a second); driver processor time "
-        "%.0f%% of one core; caught up %lu ms after the stream ended\n",
-        iReads, iWrites, static_cast<double>(iReads) / dElapsed, dCpuMs / (10.0 * dElapsed), dwBacklogMs);
+        "soak: publishing   %ld slot reads and %ld writes (%.2f exchanges a message); publishing each "
+        "message as it came: %lld and %lld (%.2f a message)\n",
+        lReads, lWrites, static_cast<double>(lReads + lWrites) / static_cast<double>(iMessages), iReads,
+        iWrites, static_cast<double>(iReads + iWrites) / static_cast<double>(iMessages));
+    std::printf(
+        "soak: behind       %d times, %lld superseded values never sent; driver processor time %.0f%% of "
+        "one core; caught up %lu ms after the stream ended\n",
+        iBehind, iSuperseded, dCpuMs / (10.0 * dElapsed), dwBacklogMs);
     std::printf("soak: mismatches   %s\n", nMismatches == END_NOT_SEEN ? "unknown (the end text never came)"
                                                                        : std::to_string(nMismatches).c_str());
     std::printf("soak: log          %d overflow lines (%lld bytes lost), %d link failures\n", iOverflows,

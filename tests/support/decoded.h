@@ -1,7 +1,7 @@
 #pragma once
 // The oracle for the real driver: the protocol core linked into the test with the in-memory
-// hosts, decoding the same bytes from its start state into an empty store. What the stand-in
-// holds afterwards has to be exactly this.
+// hosts, decoding the same bytes from its start state into an empty store, each message published
+// as it came. What the stand-in holds afterwards has to be exactly this.
 #include "protocol/assembly.h"
 #include "protocol/publish.h"
 #include "protocol/state.h"
@@ -25,10 +25,14 @@ inline Decoding DecodeInMemory(const std::vector<unsigned char>& Stream, int iFi
     memhost::ResetShell();
     memhost::SetDiagnostics(false, false);
     memhost::SetRecording(false);
-    memhost::QueueBytes(Stream);
-    ReceiveAndPublish(nullptr);
-    for (int n = 0; WorkWaiting() && n < 10000000; ++n)
-        ReceiveAndPublish(nullptr);
+    // A byte at a time, each published before the next: every message as it came, which is also
+    // what the store must hold however the driver coalesced.
+    for (unsigned char b : Stream) {
+        memhost::QueueBytes(&b, 1);
+        do
+            ReceiveAndPublish(nullptr);
+        while (WorkWaiting());
+    }
     Decoding Result;
     for (int iSlot = iFirst; iSlot <= iLast; ++iSlot)
         if (!memhost::SlotText(iSlot).empty())

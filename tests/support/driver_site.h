@@ -10,11 +10,11 @@
 #include <string>
 
 // The settings file's [Dravik] section for the tests: the log on, the given port at 38400 bit/s
-// 8N1, tallies from every output.
-inline std::string DriverKeys(int iPort, bool bDebugList) {
+// (or iSpeed) 8N1, tallies from every output.
+inline std::string DriverKeys(int iPort, bool bDebugList, int iSpeed = 38400) {
     return "LogMode=1\nDebugMode=" + std::string(bDebugList ? "1" : "0") +
-           "\nExtensions=0\nTXoutput=0\nPort=" + std::to_string(iPort) +
-           "\nSpeed=38400\nDataBits=8\nStopBits=1\nParity=N\n";
+           "\nExtensions=0\nTXoutput=0\nPort=" + std::to_string(iPort) + "\nSpeed=" + std::to_string(iSpeed) +
+           "\nDataBits=8\nStopBits=1\nParity=N\n";
 }
 
 class DriverSite {

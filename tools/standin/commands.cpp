@@ -114,6 +114,10 @@ int RunCommand(const char* pszLine) {
         SendToClients(static_cast<UINT>(lValue), static_cast<WPARAM>(static_cast<unsigned long>(lParam)));
         return 0;
     }
+    if (sCommand == "counts") {
+        Emit("counts %ld %ld", ReadCount(), WriteCount());
+        return 0;
+    }
     if (sCommand == "move") {
         if (MoveToNewWindow() == nullptr)
             return Fail("no new window", pszLine);
@@ -129,11 +133,13 @@ int RunCommand(const char* pszLine) {
 }
 
 const char* HelpText() {
-    return R"(standin.exe [-q] <number>
+    return R"(standin.exe [-q] [--delay-us <n>] <number>
 
 An infodriver stand-in: a slot store for infodriver <number> (1..999) that speaks the
 infodriver's side of the driver's message protocol from a hidden top-level window.
   -q   start quiet (no read and write lines; for timing)
+  --delay-us <n>  answer each request of a client (record, 2732, 2733) after at least <n> us:
+                  an infodriver slowed by the rest of the control system
   -h   this text
 
 Commands, one per line on standard input (texts may use \\ \n \r \t \xNN escapes):
@@ -149,6 +155,7 @@ Commands, one per line on standard input (texts may use \\ \n \r \t \xNN escapes
   move                    open a new window for this infodriver and announce it to the clients
                           with 2729 (the old window stays open)
   clients                 print the attached clients, then clients-end <count>
+  counts                  print counts <reads> <writes>: the slot reads and writes served so far
   quiet 0|1               leave out (1) or print (0) read and write lines
   quit                    end (end of input ends it too)
 

@@ -37,6 +37,7 @@ DWORD WINAPI ReadCommands(LPVOID pParam) {
 int main(int argc, char** argv) {
     int iNumber = 0;
     bool bQuiet = false;
+    unsigned uDelayUs = 0;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
             std::fputs(standin::HelpText(), stdout);
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
         }
         if (std::strcmp(argv[i], "-q") == 0)
             bQuiet = true;
+        else if (std::strcmp(argv[i], "--delay-us") == 0 && i + 1 < argc)
+            uDelayUs = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
         else
             iNumber = std::atoi(argv[i]);
     }
@@ -58,6 +61,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     standin::SetQuiet(bQuiet);
+    standin::SetExchangeDelayUs(uDelayUs);
     HANDLE hReader = CreateThread(nullptr, 0, ReadCommands, standin::Window(), 0, nullptr);
     if (hReader != nullptr)
         CloseHandle(hReader);

@@ -17,6 +17,7 @@ std::vector<HWND> FormerWindows; // windows given up by MoveToNewWindow, destroy
 int iNumber = 0;
 int iRedundancy = DEFAULT_REDUNDANCY;
 bool bQuiet = false;
+unsigned uDelayUs = 0;
 std::vector<std::string> Slots;
 std::array<HWND, MAX_CLIENTS> Clients{};
 int iClients = 0;
@@ -36,6 +37,21 @@ int iPruneTries = 0;
 bool bDeferred = false;
 int iDeferredSlot = 0;
 std::string sDeferredText;
+
+// Sleeps the whole milliseconds and waits out the rest: a precise delay that costs no processor
+// time for the usual whole-millisecond settings.
+void DelayAnswer() {
+    if (uDelayUs == 0)
+        return;
+    LARGE_INTEGER Frequency{}, Start{}, Now{};
+    QueryPerformanceFrequency(&Frequency);
+    QueryPerformanceCounter(&Start);
+    Sleep(uDelayUs / 1000);
+    const LONGLONG llTicks = Frequency.QuadPart * uDelayUs / 1000000;
+    do
+        QueryPerformanceCounter(&Now);
+    while (Now.QuadPart - Start.QuadPart < llTicks);
+}
 
 bool ValidSlot(int iSlot) {
     return iSlot > 0 && iSlot < SLOT_COUNT;
@@ -113,6 +129,7 @@ LRESULT OnRecord(HWND hSender, const COPYDATASTRUCT* pData) {
         Emit("reply %s %u %s", HandleText(hSender).c_str(), record.iIndex, Escaped(record.szText).c_str());
         return 1;
     }
+    DelayAnswer();
     int iSlot = static_cast<int>(record.iIndex);
     switch (record.iMessage) {
         case 2726:
@@ -171,9 +188,11 @@ LRESULT CALLBACK StandinWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPAR
                 KillTimer(hWnd, PRUNE_TIMER);
             return 0;
         case 2732:
+            DelayAnswer();
             Emit("redundancy %d", iRedundancy);
             return iRedundancy;
         case 2733:
+            DelayAnswer();
             States.push_back(static_cast<int>(wParam));
             Emit("driver-state %d", static_cast<int>(wParam));
             return 0;
@@ -239,6 +258,7 @@ void Stop() {
     RecordLog.clear();
     iRedundancy = DEFAULT_REDUNDANCY;
     bQuiet = false;
+    uDelayUs = 0;
     bDeferred = false;
 }
 
@@ -287,6 +307,10 @@ void DeferSlot(int iSlot, const char* pszText) {
 void SetRedundancyState(int iState) {
     iRedundancy = iState;
 }
+void SetExchangeDelayUs(unsigned uMicroseconds) {
+    uDelayUs = uMicroseconds;
+}
+
 void SetQuiet(bool bOn) {
     bQuiet = bOn;
 }

@@ -45,6 +45,9 @@ void DeferSlot(int iSlot, const char* pszText);
 void SetRedundancyState(int iState);
 // Read and write lines are left out while quiet (for timing).
 void SetQuiet(bool bQuiet);
+// Every answer to a client's request (a record, 2732, 2733) takes at least this long: an
+// infodriver busy with the rest of the control system, to prove the driver keeps up with one.
+void SetExchangeDelayUs(unsigned uMicroseconds);
 
 // Sends a plain message to every attached client; the last client's answer (0 without clients).
 LRESULT SendToClients(UINT iMessage, WPARAM wParam);
