@@ -61,6 +61,13 @@ Bytes OutputWithRoot(int iSource) {
     return {0xB1, 0xB1, static_cast<BYTE>(iSource), 0, 0, 0x01, 0, 0, 0, 0, 0, 0};
 }
 
+Bytes Join(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
 // Polls bDone every 20 ms for up to dwMs; its last value.
 template <typename Condition>
 bool WaitUntil(Condition bDone, DWORD dwMs) {
@@ -240,6 +247,8 @@ TEST_F(DriverRunning, SilenceFailsTheLinkOnTheFifthTickAndTheNextMessageRestores
     ASSERT_TRUE(Driver().WaitForPanel(STATUS_CONTROL, "Comms FAIL", 9000));
     std::printf("link failed %lu ms after the last byte\n",
                 static_cast<unsigned long>(GetTickCount() - dwLastByte));
+    // The panel shows the failure as it is declared; its slot follows at once.
+    ASSERT_GE(WaitForWrite(Standin(), 4091, "0", 3000, iFrom), 0);
     // From the driver's reading of the message's last field to the failure's write of 4091.
     const std::vector<std::string> lines = Standin().Lines();
     std::size_t iFail = iFrom;
@@ -266,6 +275,40 @@ TEST_F(DriverRunning, SilenceFailsTheLinkOnTheFifthTickAndTheNextMessageRestores
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2], "COMMS FAIL");
     EXPECT_EQ(log.back(), "Comms restored");
+}
+
+TEST_F(DriverRunning, ATallyBehindBulkDataGoesAheadOfItHoweverSlowTheInfodriver) {
+    rig::Peer Peer(38400);
+    Peer.Write(Join({OutputWithRoot(6), {0xD2, 0xD2}}));
+    ASSERT_TRUE(WaitForSlot(Standin(), 6, "1", 5000));
+    // Every exchange now takes 10 ms: the block's hundred changed slots take two seconds at least.
+    std::size_t iFrom = Standin().LineCount();
+    Standin().Send("delay 10000");
+    ASSERT_NE(Standin().WaitFor("delay-set ", 3000, iFrom), "");
+    iFrom = Standin().LineCount();
+    Bytes block = {0x81, 0x81};
+    for (int o = 2; o < 25; ++o)
+        block.push_back(o % 2 ? 0xA5 : 0x37);
+    Peer.Write(Join({block, OutputWithRoot(5), {0xD2, 0xD2}}));
+
+    const long iLit = WaitForWrite(Standin(), 5, "1", 10000, iFrom);
+    ASSERT_GE(iLit, 0);
+    EXPECT_EQ(Driver().Panel(FIRST_TALLY_CONTROL + 5), "5");
+    // The block's exchanges before the tally's: those under way when the trigger arrived.
+    const std::vector<std::string> lines = Standin().Lines();
+    int iBlockExchanges = 0;
+    for (std::size_t i = iFrom; i < static_cast<std::size_t>(iLit); ++i) {
+        int iSlot = 0;
+        if (std::sscanf(lines[i].c_str(), "read %d", &iSlot) == 1 ||
+            std::sscanf(lines[i].c_str(), "write %d", &iSlot) == 1)
+            iBlockExchanges += iSlot >= 201 && iSlot <= 324;
+    }
+    EXPECT_LE(iBlockExchanges, 6);
+    // And the block is published in full after it.
+    EXPECT_GE(WaitForWrite(Standin(), 308, "1", 15000, static_cast<std::size_t>(iLit)), 0);
+    iFrom = Standin().LineCount();
+    Standin().Send("delay 0");
+    ASSERT_NE(Standin().WaitFor("delay-set ", 3000, iFrom), "");
 }
 
 TEST_F(DriverRunning, ATallyTriggerBehindAnUnrecognisedPairIsResolvedWithoutAFurtherByte) {

@@ -94,6 +94,13 @@ int RunCommand(const char* pszLine) {
         Emit("redundancy-set %ld", lValue);
         return 0;
     }
+    if (sCommand == "delay") {
+        if (!ParseNumber(NextWord(pszRest), lValue) || lValue < 0)
+            return Fail("microseconds expected", pszLine);
+        SetExchangeDelayUs(static_cast<unsigned>(lValue));
+        Emit("delay-set %ld", lValue);
+        return 0;
+    }
     if (sCommand == "quiet") {
         SetQuiet(ParseNumber(NextWord(pszRest), lValue) && lValue != 0);
         return 0;
@@ -156,6 +163,7 @@ Commands, one per line on standard input (texts may use \\ \n \r \t \xNN escapes
                           with 2729 (the old window stays open)
   clients                 print the attached clients, then clients-end <count>
   counts                  print counts <reads> <writes>: the slot reads and writes served so far
+  delay <us>              answer each request after at least <us> microseconds from now on
   quiet 0|1               leave out (1) or print (0) read and write lines
   quit                    end (end of input ends it too)
 
