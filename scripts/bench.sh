@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # The benchmarks, each a program that prints figures (they are not tests):
-#   scripts/bench.sh [protocol|infodriver|serial|driver|all]   (default: all)
+#   scripts/bench.sh [protocol|infodriver|serial|driver|flatout|sidebyside|all]   (default: all)
 #   protocol    the receive path in memory against the line rate
 #   infodriver  UpdateSlot against the stand-in process, next to a bare WM_COPYDATA ping-pong
 #   serial      the serial layer through a null-modem pair (throughput, notifications, idle cost)
-#   driver      the real driver: tally latency at 38400 bit/s, and the show flat out at 38400 and
-#               115200 bit/s (about three minutes)
+#   driver      the real driver: tally latency at 38400 bit/s on an idle line and behind bulk
+#               data, beside the floor measured in the same run (about a minute)
+#   flatout     the real driver flat out for 60 s at 38400 and 115200 bit/s, with every kind of
+#               message in equal numbers and with the soak's mix, against the plain stand-in: bytes
+#               lost, slots differing, exchanges per message, time to catch up (about six minutes)
+#   sidebyside  1, 2 and 4 drivers, each with its own pair and stand-in, flat out at 38400 bit/s
+#               for 60 s: lost bytes, differing slots, processor time and tally latency of each
 # Run them on an otherwise quiet machine: the figures are times.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
@@ -27,6 +32,35 @@ esac
 case "$which" in
     driver | all)
         "$ROOT/scripts/nullmodem.sh" up 7 8 >/dev/null
-        run driver wine "$BUILD/bench/driver/driver_bench.exe" 7 8 1000 30
+        run driver wine "$BUILD/bench/driver/driver_bench.exe" latency 7 8 500
         "$ROOT/scripts/nullmodem.sh" down >/dev/null ;;
+esac
+case "$which" in
+    flatout | all)
+        for speed in 38400 115200; do
+            for mix in 1,1,1,1,1,1,1,0 5,5,20,40,800,60,60,10; do
+                echo "== flat out at $speed bit/s, mix $mix =="
+                "$ROOT/scripts/soak.sh" 1 --speed "$speed" --mix "$mix" --delay-us 0 | grep -v "^== " || true
+                echo
+            done
+        done ;;
+esac
+case "$which" in
+    sidebyside | all)
+        for drivers in 1 2 4; do
+            echo "== $drivers side by side =="
+            pairs=()
+            for ((i = 0; i < drivers; i++)); do pairs+=($((13 + 2 * i)) $((14 + 2 * i))); done
+            "$ROOT/scripts/nullmodem.sh" up "${pairs[@]}" >/dev/null
+            pids=()
+            for ((i = 0; i < drivers; i++)); do
+                wine "$BUILD/bench/driver/driver_bench.exe" flatout $((13 + 2 * i)) $((14 + 2 * i)) $((81 + i)) 60 \
+                    </dev/null >"$BUILD/sidebyside-$i.txt" 2>&1 &
+                pids+=($!)
+            done
+            for pid in "${pids[@]}"; do wait "$pid" || true; done
+            for ((i = 0; i < drivers; i++)); do tr -d '\r' <"$BUILD/sidebyside-$i.txt"; done
+            "$ROOT/scripts/nullmodem.sh" down >/dev/null
+            echo
+        done ;;
 esac

@@ -2,61 +2,65 @@
 // writing the device's bytes into the other end and serving as the driver's infodriver (the
 // stand-in's core on this thread), so that one clock times both the line and the receipt.
 //
-//   scripts/bench.sh driver        (makes the pair COM7 <-> COM8 and runs this)
-//   driver_bench.exe <driver COM> <device COM> [triggers] [seconds]
+//   scripts/bench.sh driver | sidebyside     (make the pairs and run this)
+//   driver_bench.exe latency <driver COM> <device COM> [triggers]
+//   driver_bench.exe flatout <driver COM> <device COM> <device number> [seconds]
 //
-// 1. Latency at 38400 bit/s: from the write of a tally trigger to the receipt of the newly lit
-//    tally's slot, over many triggers, split into the time before the driver's first exchange
-//    (line, read interval, notification) and the exchanges themselves.
-// 2. Throughput: the bundled show's byte stream sent flat out, looped, at 38400 and 115200 bit/s;
-//    messages per second, bytes lost, and whether the slots equal an in-memory decoding.
+// latency: from the write of a tally trigger to the stand-in's receipt of the newly lit tally's
+// slot, at 38400 bit/s, in two cases: an idle line, and each trigger right behind a changing block
+// message and an output message (the bulk a cut brings). Beside them the floor measured in the same
+// run: the trigger's time on the wire, the read interval, and the exchanges of the tally's read and
+// write (one and a half: the write is timed on arrival), taken from the bare ping-pong with the
+// driver's client window.
+//
+// flatout: the same bulk and trigger back to back at the full line rate of 38400 bit/s, for
+// several drivers side by side (one process of this each): the latency of every trigger, the bytes
+// the driver lost, the slots that differ from an in-memory decoding at the end, and the driver's
+// processor time.
 #include "protocol/assembly.h"
 #include "protocol/publish.h"
 #include "protocol/state.h"
 #include "tests/support/child.h"
 #include "tools/memhost/memhost.h"
-#include "tools/memhost/streamfile.h"
 #include "tools/standin/standin.h"
+#include "tools/standin/wire.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
-constexpr int DEVICE = 77;
+constexpr int SPEED = 38400;
+constexpr double BYTE_MS = 10.0 * 1000.0 / SPEED;   // start, eight data bits, stop
+constexpr double READ_INTERVAL_MS = 100000 / SPEED; // the driver's ReadIntervalTimeout
+constexpr int PINGS = 300;
+constexpr int HIGHEST_TALLY = 127;
+
+int iDevice = 77;
 int iDriverPort = 7, iDevicePort = 8;
 std::string sRoot; // CC_ROOT of the bench: settings and log under it
+
+using Bytes = std::vector<unsigned char>;
 
 double NowMs() {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
-// The stand-in's event lines, as they happen: the time of the first exchange since a mark, and of
-// each tally slot written "1".
-double dFirstEventMs = 0;
+// When the stand-in received each tally slot's last write of "1".
 double dLitMs[129] = {};
-double dLastPollMs = 0; // the driver's latest redundancy poll: its one-second tick
 long lEvents = 0;
 void OnStandinLine(const char* pszLine) {
     const double dNow = NowMs();
     ++lEvents;
-    if (std::strncmp(pszLine, "redundancy ", 11) == 0)
-        dLastPollMs = dNow;
-    if (dFirstEventMs == 0 &&
-        (std::strncmp(pszLine, "read ", 5) == 0 || std::strncmp(pszLine, "write ", 6) == 0))
-        dFirstEventMs = dNow;
     int iSlot = 0, iMessage = 0;
     char szClient[32], szText[8] = "";
     if (std::sscanf(pszLine, "write %d %d %31s %7s", &iSlot, &iMessage, szClient, szText) == 4 &&
@@ -64,45 +68,45 @@ void OnStandinLine(const char* pszLine) {
         dLitMs[iSlot] = dNow;
 }
 
-void Pump(DWORD dwMs) {
-    const DWORD dwEnd = GetTickCount() + dwMs;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
-        const DWORD dwNow = GetTickCount();
-        if (static_cast<int>(dwEnd - dwNow) <= 0)
-            return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, dwEnd - dwNow, QS_ALLINPUT);
+void Serve() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+}
+
+void Pump(double dMs) {
+    const double dEnd = NowMs() + dMs;
+    for (double dNow = NowMs(); dNow < dEnd; dNow = NowMs()) {
+        Serve();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min(dEnd - dNow, 1.0) + 0.5),
+                                  QS_ALLINPUT);
     }
 }
 
 template <typename Done>
-bool PumpUntil(Done bDone, DWORD dwMs) {
-    const DWORD dwEnd = GetTickCount() + dwMs;
+bool PumpUntil(Done bDone, double dMs) {
+    const double dEnd = NowMs() + dMs;
     while (!bDone()) {
-        if (static_cast<int>(dwEnd - GetTickCount()) <= 0)
+        if (NowMs() >= dEnd)
             return false;
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
+        Serve();
         if (!bDone())
             MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
     }
     return true;
 }
 
-// The device's end of the pair, 8N1 at the given speed.
+// The device's end of the pair, 8N1.
 class DeviceLine {
   public:
-    explicit DeviceLine(int iSpeed) {
+    DeviceLine() {
         char szPath[32];
         std::snprintf(szPath, sizeof szPath, "\\\\.\\COM%d", iDevicePort);
         hCom = CreateFileA(szPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
         if (hCom != INVALID_HANDLE_VALUE && GetCommState(hCom, &dcb)) {
-            dcb.BaudRate = static_cast<DWORD>(iSpeed);
+            dcb.BaudRate = SPEED;
             dcb.ByteSize = 8;
             dcb.Parity = NOPARITY;
             dcb.StopBits = ONESTOPBIT;
@@ -113,36 +117,39 @@ class DeviceLine {
         if (hCom != INVALID_HANDLE_VALUE)
             CloseHandle(hCom);
     }
-    bool IsOpen() const { return hCom != INVALID_HANDLE_VALUE; }
-    void Write(const std::vector<unsigned char>& bytes) {
+    DeviceLine(const DeviceLine&) = delete;
+    DeviceLine& operator=(const DeviceLine&) = delete;
+    void Write(const Bytes& bytes) {
         DWORD dwWritten = 0;
         WriteFile(hCom, bytes.data(), static_cast<DWORD>(bytes.size()), &dwWritten, nullptr);
+        Sent.insert(Sent.end(), bytes.begin(), bytes.end());
     }
+    Bytes Sent;
 
   private:
     HANDLE hCom = INVALID_HANDLE_VALUE;
 };
 
 std::string LogPath() {
-    return sRoot + "\\sys\\logs\\Dravik_077.log";
+    char szName[32];
+    std::snprintf(szName, sizeof szName, "Dravik_%03d.log", iDevice);
+    return sRoot + "\\sys\\logs\\" + szName;
 }
 
-// A fresh settings file for the speed, an empty log, and the driver started against the stand-in.
-bool StartDriver(ChildProcess& Driver, int iSpeed) {
+// A fresh settings file, an empty log, and the driver started against the stand-in.
+bool StartDriver(ChildProcess& Driver) {
     const std::string sConfig = sRoot + "\\sys\\config\\system";
-    CreateDirectoryA(sRoot.c_str(), nullptr);
-    CreateDirectoryA((sRoot + "\\sys").c_str(), nullptr);
-    CreateDirectoryA((sRoot + "\\sys\\config").c_str(), nullptr);
-    CreateDirectoryA(sConfig.c_str(), nullptr);
-    CreateDirectoryA((sRoot + "\\sys\\logs").c_str(), nullptr);
+    for (const std::string& sDir :
+         {sRoot, sRoot + "\\sys", sRoot + "\\sys\\config", sConfig, sRoot + "\\sys\\logs"})
+        CreateDirectoryA(sDir.c_str(), nullptr);
     DeleteFileA(LogPath().c_str());
-    std::ofstream ini(sConfig + "\\DEV_077.ini", std::ios::trunc);
-    ini << "[Dravik]\nLogMode=1\nDebugMode=0\nPort=" << iDriverPort << "\nSpeed=" << iSpeed << "\n";
-    ini.close();
-    WritePrivateProfileStringA(nullptr, nullptr, nullptr, (sConfig + "\\DEV_077.ini").c_str());
+    char szIni[32];
+    std::snprintf(szIni, sizeof szIni, "\\DEV_%03d.ini", iDevice);
+    std::ofstream(sConfig + szIni, std::ios::trunc)
+        << "[Dravik]\nLogMode=1\nDebugMode=0\nPort=" << iDriverPort << "\nSpeed=" << SPEED << "\n";
     SetEnvironmentVariableA("CC_ROOT", sRoot.c_str());
     SetEnvironmentVariableA("CC_SYSTEM", "sys");
-    if (!Driver.Start(DRAVIK_EXE, std::to_string(DEVICE)))
+    if (!Driver.Start(DRAVIK_EXE, std::to_string(iDevice)))
         return false;
     // Attached, then the port open and the first redundancy poll answered.
     return PumpUntil([] { return standin::ClientCount() > 0; }, 20000) &&
@@ -156,10 +163,21 @@ void StopDriver(ChildProcess& Driver) {
         Driver.Kill();
 }
 
-// Output message 1 with number 1 = the tally and its flag set: that tally is the only root.
-std::vector<unsigned char> Root(int iTally) {
-    return {0xB1, 0xB1, static_cast<unsigned char>(iTally), 0, 0, 1, 0, 0, 0, 0, 0, 0};
+// Output message 1 whose number 1 is the tally, its flag set: that tally is the only root (0: none).
+Bytes Root(int iTally) {
+    const unsigned char bFlag = iTally != 0 ? 1 : 0;
+    return {0xB1, 0xB1, static_cast<unsigned char>(iTally), 0, 0, bFlag, 0, 0, 0, 0, 0, 0};
 }
+
+// Block message 1 with every field changed from the last one: a hundred slots to publish.
+Bytes ChangedBlock(int i) {
+    Bytes m = {0x81, 0x81};
+    for (int o = 2; o < 25; ++o)
+        m.push_back(static_cast<unsigned char>(i % 2 ? 0x55 : 0xAA));
+    return m;
+}
+
+const Bytes TRIGGER = {0xD2, 0xD2};
 
 double Percentile(std::vector<double> values, double dFraction) {
     std::sort(values.begin(), values.end());
@@ -167,89 +185,112 @@ double Percentile(std::vector<double> values, double dFraction) {
     return values[i];
 }
 
-constexpr double SLOW_MS = 15.0;
+void PrintSpread(const char* pszName, const std::vector<double>& values) {
+    std::printf(
+        "  %-26s p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms  over 40 ms: %ld (%zu triggers)\n", pszName,
+        Percentile(values, 0.5), Percentile(values, 0.99), *std::max_element(values.begin(), values.end()),
+        static_cast<long>(std::count_if(values.begin(), values.end(), [](double d) { return d > 40.0; })),
+        values.size());
+}
+
+// The median of a bare exchange: a record to the driver's client window, answered by its reply
+// record sent back into this window during the request, as every slot exchange is.
+double PingMs() {
+    const HWND hClient = standin::ClientAt(0);
+    std::vector<double> times;
+    for (int i = 0; i < PINGS; ++i) {
+        const double dStart = NowMs();
+        standin::SendNumberRecord(standin::Window(), hClient, 2032, 0, 0);
+        times.push_back(NowMs() - dStart);
+    }
+    return Percentile(times, 0.5);
+}
+
+// Tallies from 127 down: each newly lit one is lower than the one going out, so it is the first
+// slot written. A trigger with no root ends each round, so that 127 never follows a lower one.
+class TallySequence {
+  public:
+    int Next() {
+        iTally = iTally <= 1 ? HIGHEST_TALLY + 1 : iTally - 1;
+        return iTally > HIGHEST_TALLY ? 0 : iTally;
+    }
+
+  private:
+    int iTally = 2;
+};
+
+// One trigger: the bulk before it (idle: none), then the trigger once the bulk is on the wire;
+// the time from the trigger's write to the tally's receipt, or a negative value.
+double TimeTrigger(DeviceLine& Line, int iTally, const Bytes& bulk) {
+    dLitMs[iTally] = 0;
+    Line.Write(bulk);
+    Pump(static_cast<double>(bulk.size()) * BYTE_MS);
+    const double dStart = NowMs();
+    Line.Write(TRIGGER);
+    if (iTally == 0) {
+        Pump(20);
+        return -1;
+    }
+    if (!PumpUntil([iTally] { return dLitMs[iTally] != 0; }, 5000))
+        return -1;
+    return dLitMs[iTally] - dStart;
+}
 
 void Latency(int iTriggers) {
     ChildProcess Driver;
-    if (!StartDriver(Driver, 38400)) {
+    DeviceLine Line;
+    if (!StartDriver(Driver)) {
         std::printf("latency: the driver did not attach\n");
         return;
     }
-    DeviceLine Line(38400);
-    // The first trigger publishes all 128 tallies; wait for it to settle.
-    std::fill(std::begin(dLitMs), std::end(dLitMs), 0.0);
-    Line.Write(Root(6));
-    Pump(100);
-    Line.Write({0xD2, 0xD2});
-    PumpUntil([] { return dLitMs[6] != 0; }, 10000);
-    Pump(500);
+    // The first trigger publishes all 128 tallies; then the floor's exchange.
+    Line.Write(TRIGGER);
+    Pump(1000);
+    const double dPing = PingMs();
 
-    std::vector<double> total, before, exchanges;
-    // The slow ones, to tell the driver's own work (its tick) from waiting for a processor.
-    int nSlow = 0, nSlowWithTick = 0, nSlowBefore = 0;
-    for (int i = 0; i < iTriggers; ++i) {
-        // Alternately 5 and 6: the new one is lit and the other goes out, 5 first in number order.
-        const int iTally = i % 2 == 0 ? 5 : 6;
+    std::vector<double> idle, loaded;
+    TallySequence Tallies;
+    for (int i = 0; i < iTriggers;) {
+        const int iTally = Tallies.Next();
+        // Idle: the root's output message is published first, on its own.
         Line.Write(Root(iTally));
-        const long lMark = lEvents;
-        // The output message is decoded (one slot changes) before the trigger is written.
-        PumpUntil([lMark] { return lEvents >= lMark + 14; }, 2000);
-        Pump(5);
-        dLitMs[iTally] = 0;
-        dFirstEventMs = 0;
-        const double dStart = NowMs();
-        Line.Write({0xD2, 0xD2});
-        if (!PumpUntil([iTally] { return dLitMs[iTally] != 0; }, 5000)) {
-            std::printf("latency: trigger %d was not published\n", i);
-            continue;
+        Pump(30);
+        const double dMs = TimeTrigger(Line, iTally, {});
+        if (dMs >= 0) {
+            idle.push_back(dMs);
+            ++i;
         }
-        total.push_back(dLitMs[iTally] - dStart);
-        if (total.back() > SLOW_MS) {
-            ++nSlow;
-            nSlowWithTick += dLastPollMs >= dStart && dLastPollMs <= dLitMs[iTally];
-            nSlowBefore += dFirstEventMs - dStart > dLitMs[iTally] - dFirstEventMs;
+    }
+    Pump(200);
+    for (int i = 0; i < iTriggers;) {
+        const int iTally = Tallies.Next();
+        Bytes bulk = ChangedBlock(i);
+        const Bytes root = Root(iTally);
+        bulk.insert(bulk.end(), root.begin(), root.end());
+        const double dMs = TimeTrigger(Line, iTally, bulk);
+        if (dMs >= 0) {
+            loaded.push_back(dMs);
+            ++i;
         }
-        before.push_back(dFirstEventMs - dStart);
-        exchanges.push_back(dLitMs[iTally] - dFirstEventMs);
     }
     StopDriver(Driver);
-    if (total.empty())
-        return;
-    const auto iLate = std::count_if(total.begin(), total.end(), [](double d) { return d > 40.0; });
-    std::printf("latency at 38400 bit/s, %zu triggers (trigger written -> newly lit tally received):\n",
-                total.size());
-    std::printf("  total       p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms  over 40 ms: %ld\n",
-                Percentile(total, 0.5), Percentile(total, 0.99),
-                *std::max_element(total.begin(), total.end()), static_cast<long>(iLate));
-    std::printf("  to the first exchange (line, read interval, notification, framing)\n"
-                "              p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms\n",
-                Percentile(before, 0.5), Percentile(before, 0.99),
-                *std::max_element(before.begin(), before.end()));
-    std::printf("  exchanges (write of the tally going out, read and write of the new one)\n"
-                "              p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms\n",
-                Percentile(exchanges, 0.5), Percentile(exchanges, 0.99),
-                *std::max_element(exchanges.begin(), exchanges.end()));
-    std::printf("  floor: 2 bytes on the wire 0.52 ms + read interval 2 ms + 3 1/2 exchanges\n");
-    std::printf("  over %.0f ms: %d, of which %d had the driver's tick inside them and %d lost most of\n"
-                "              their time before the first exchange\n",
-                SLOW_MS, nSlow, nSlowWithTick, nSlowBefore);
-}
 
-// The driver's serial Rx count, read from its status panel.
-int DriverRxCount(HWND hMain) {
-    HWND hPanel = FindWindowExA(hMain, nullptr, "#32770", nullptr);
-    char szText[32] = "";
-    if (hPanel != nullptr)
-        GetDlgItemTextA(hPanel, 2008, szText, sizeof szText);
-    return std::atoi(szText);
+    const double dFloor = 2 * BYTE_MS + READ_INTERVAL_MS + 1.5 * dPing;
+    std::printf("latency at %d bit/s, trigger written -> newly lit tally received:\n", SPEED);
+    PrintSpread("idle line", idle);
+    PrintSpread("behind a block and output", loaded);
+    std::printf("  floor %.2f ms: wire %.2f ms + read interval %.0f ms + 1.5 exchanges of %.3f ms (bare "
+                "ping-pong, median of %d)\n",
+                dFloor, 2 * BYTE_MS, READ_INTERVAL_MS, dPing, PINGS);
+    std::printf("  idle p50 / floor %.2f (target 1.15); loaded p50 - idle p50 = %.2f exchanges (target 2)\n",
+                Percentile(idle, 0.5) / dFloor, (Percentile(loaded, 0.5) - Percentile(idle, 0.5)) / dPing);
 }
 
 // Bytes the driver reported lost: its overflow lines in the log.
 long LostBytes() {
     std::ifstream log(LogPath());
-    std::string sLine;
     long lLost = 0;
-    while (std::getline(log, sLine)) {
+    for (std::string sLine; std::getline(log, sLine);) {
         const std::size_t i = sLine.find("overflow over - ");
         if (i != std::string::npos)
             lLost += std::atol(sLine.c_str() + i + 16);
@@ -259,55 +300,16 @@ long LostBytes() {
     return lLost;
 }
 
-void Throughput(const std::vector<unsigned char>& show, int iSpeed, int iSeconds) {
-    ChildProcess Driver;
-    if (!StartDriver(Driver, iSpeed)) {
-        std::printf("throughput: the driver did not attach\n");
-        return;
-    }
-    HWND hMain = Driver.WaitForWindow("CLASS_Dravik", 5000);
-    DeviceLine Line(iSpeed);
-    // The writer keeps the line's pace; this thread serves the driver's exchanges meanwhile.
-    std::vector<unsigned char> sent;
-    std::atomic<bool> bDone{false};
-    const double dStart = NowMs();
-    std::thread writer([&] {
-        const double dBytesPerMs = iSpeed / 10000.0;
-        std::size_t nSent = 0;
-        while (NowMs() - dStart < iSeconds * 1000.0) {
-            const std::size_t nDue = static_cast<std::size_t>((NowMs() - dStart) * dBytesPerMs);
-            std::vector<unsigned char> chunk;
-            while (nSent < nDue)
-                chunk.push_back(show[nSent++ % show.size()]);
-            if (!chunk.empty()) {
-                Line.Write(chunk);
-                sent.insert(sent.end(), chunk.begin(), chunk.end());
-            }
-            Sleep(5);
-        }
-        bDone = true;
-    });
-    PumpUntil([&] { return bDone.load(); }, static_cast<DWORD>(iSeconds) * 1000 + 5000);
-    writer.join();
-    const double dWritten = NowMs() - dStart;
-    // Until the driver has worked through what it holds.
-    int iLast = -1, iSteady = 0;
-    while (iSteady < 3 && NowMs() - dStart < dWritten + 600000) {
-        Pump(1000);
-        const int iNow = DriverRxCount(hMain);
-        iSteady = iNow == iLast ? iSteady + 1 : 0;
-        iLast = iNow;
-    }
-    const double dAll = NowMs() - dStart - 3000;
-
-    // The same bytes through the protocol core in memory.
+// The slots that differ from the in-memory decoding of what was sent, each message published as
+// it came.
+int DifferingSlots(const Bytes& sent) {
     ResetProtocolState();
     memhost::Reset();
     memhost::ResetShell();
     memhost::SetRecording(false);
     memhost::SetDiagnostics(false, false);
-    for (std::size_t p = 0; p < sent.size(); p += RECEIVE_CHUNK) {
-        memhost::QueueBytes(sent.data() + p, std::min<std::size_t>(RECEIVE_CHUNK, sent.size() - p));
+    for (unsigned char b : sent) {
+        memhost::QueueBytes(&b, 1);
         do
             ReceiveAndPublish(nullptr);
         while (WorkWaiting());
@@ -315,53 +317,113 @@ void Throughput(const std::vector<unsigned char>& show, int iSpeed, int iSeconds
     int iDiffering = 0;
     for (int iSlot = 1; iSlot < 4089; ++iSlot)
         iDiffering += memhost::SlotText(iSlot) != standin::SlotText(iSlot);
+    return iDiffering;
+}
+
+void FlatOut(int iSeconds) {
+    ChildProcess Driver;
+    DeviceLine Line;
+    if (!StartDriver(Driver)) {
+        std::printf("flatout: the driver did not attach\n");
+        return;
+    }
+    Line.Write(TRIGGER);
+    Pump(1000);
+    const double dCpuStart = Driver.CpuMs();
+
+    // Bulk and trigger back to back, written at the line's pace; each trigger's write time kept
+    // with its tally, and its receipt looked up as the stand-in reports it.
+    struct Trigger {
+        int iTally;
+        double dWrittenMs;
+    };
+    std::vector<Trigger> triggers;
+    std::vector<double> latencies;
+    std::size_t iNextDone = 0;
+    TallySequence Tallies;
+    const double dStart = NowMs();
+    double dLineMs = dStart; // when the bytes written so far are all on the wire
+    int nMissed = 0;
+    auto Collect = [&](double dNow, bool bFinal) {
+        for (; iNextDone < triggers.size(); ++iNextDone) {
+            const Trigger& t = triggers[iNextDone];
+            if (t.iTally != 0 && dLitMs[t.iTally] >= t.dWrittenMs) {
+                latencies.push_back(dLitMs[t.iTally] - t.dWrittenMs);
+                continue;
+            }
+            // Not lit yet: wait for it while it is young, unless a later trigger has taken it out.
+            if (t.iTally != 0 && !bFinal && dNow - t.dWrittenMs < 1000)
+                return;
+            nMissed += t.iTally != 0;
+        }
+    };
+    for (int i = 0; NowMs() - dStart < iSeconds * 1000.0; ++i) {
+        const int iTally = Tallies.Next();
+        Bytes bulk = ChangedBlock(i);
+        const Bytes root = Root(iTally);
+        bulk.insert(bulk.end(), root.begin(), root.end());
+        bulk.insert(bulk.end(), TRIGGER.begin(), TRIGGER.end());
+        while (NowMs() < dLineMs) {
+            Serve();
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+        }
+        Line.Write(bulk);
+        dLineMs = std::max(dLineMs, NowMs()) + static_cast<double>(bulk.size()) * BYTE_MS;
+        triggers.push_back({iTally, NowMs()});
+        Collect(NowMs(), false);
+    }
+    const double dWritten = NowMs() - dStart;
+    const double dCpuMs = Driver.CpuMs() - dCpuStart;
+    Pump(3000);
+    Collect(NowMs(), true);
     const long lLost = LostBytes();
-    std::printf("throughput at %6d bit/s: %zu bytes in %.1f s (%d messages sent, %d framed, %.0f messages/s "
-                "over %.1f s until idle)\n",
-                iSpeed, sent.size(), dWritten / 1000.0, iSerialRxCount, iLast, iLast / (dAll / 1000.0),
-                dAll / 1000.0);
-    std::printf("  bytes lost: %ld%s; slots equal to the in-memory decoding: %s (%d differ)\n",
-                lLost < 0 ? 0 : lLost, lLost < 0 ? " (an overflow still open)" : "",
-                iDiffering == 0 ? "yes" : "no", iDiffering);
     StopDriver(Driver);
+    const int iDiffering = DifferingSlots(Line.Sent);
+
+    std::printf("flat out at %d bit/s on COM%d for device %d: %zu bytes, %zu triggers in %.1f s\n", SPEED,
+                iDriverPort, iDevice, Line.Sent.size(), triggers.size(), dWritten / 1000.0);
+    if (!latencies.empty())
+        PrintSpread("tally latency", latencies);
+    std::printf("  triggers whose tally was never written lit: %d\n", nMissed);
+    std::printf("  bytes lost: %ld%s; slots differing from the decoding: %d; driver processor time %.1f%% of "
+                "one core\n",
+                lLost < 0 ? 0 : lLost, lLost < 0 ? " (an overflow still open)" : "", iDiffering,
+                dCpuMs / dWritten * 100.0);
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: driver_bench.exe latency <driver COM> <device COM> [triggers]\n"
+                         "       driver_bench.exe flatout <driver COM> <device COM> <device> [seconds]\n");
+    return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: driver_bench.exe <driver COM> <device COM> [triggers] [seconds]\n");
-        return 2;
-    }
-    iDriverPort = std::atoi(argv[1]);
-    iDevicePort = std::atoi(argv[2]);
-    const int iTriggers = argc > 3 ? std::atoi(argv[3]) : 1000;
-    const int iSeconds = argc > 4 ? std::atoi(argv[4]) : 30;
+    if (argc < 4)
+        return Usage();
+    const std::string sMode = argv[1];
+    iDriverPort = std::atoi(argv[2]);
+    iDevicePort = std::atoi(argv[3]);
     char szTemp[MAX_PATH];
     GetTempPathA(MAX_PATH, szTemp);
-    sRoot = std::string(szTemp) + "dravik_bench";
-
-    std::vector<unsigned char> show;
-    std::string sError;
-    if (LoadStreamFile(SHOW_HEX, show, sError) != 0) {
-        std::fprintf(stderr, "driver_bench: %s\n", sError.c_str());
-        return 1;
+    if (sMode == "flatout") {
+        if (argc < 5)
+            return Usage();
+        iDevice = std::atoi(argv[4]);
+    } else if (sMode != "latency") {
+        return Usage();
     }
-    if (!standin::Start(DEVICE, OnStandinLine)) {
+    sRoot = std::string(szTemp) + "dravik_bench_" + std::to_string(iDevice);
+    if (!standin::Start(iDevice, OnStandinLine)) {
         std::fprintf(stderr, "driver_bench: no stand-in window\n");
         return 1;
     }
-    standin::SetQuiet(false);
-    Latency(iTriggers);
+    if (sMode == "latency")
+        Latency(argc > 4 ? std::atoi(argv[4]) : 500);
+    else
+        FlatOut(argc > 5 ? std::atoi(argv[5]) : 60);
     std::fflush(stdout);
-    standin::SetQuiet(true);
-    for (int iSpeed : {38400, 115200}) {
-        standin::Stop();
-        standin::Start(DEVICE, OnStandinLine);
-        standin::SetQuiet(true);
-        Throughput(show, iSpeed, iSeconds);
-        std::fflush(stdout);
-    }
     standin::Stop();
     return 0;
 }
