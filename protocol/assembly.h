@@ -28,6 +28,11 @@ void FrameMessages();
 // a command inside a text, the time budget) with bytes still buffered. The caller then asks for
 // another notification at once instead of waiting for the device.
 bool ReceiveWaiting();
+// Control 2008, when the count changed since it was last shown. A busy line frames hundreds of
+// messages a second, and each write of a panel control costs more than framing a message: the
+// window's work for a notification shows it once, at its end.
+void ShowRxCount();
+void ForgetShownRxCount(); // the protocol state's reset
 // "%08d" into a status panel control.
 void ShowCount(int iValue, int iControl);
 // The infodriver Rx and Tx counters into controls 2006 and 2007, those that changed since last shown.

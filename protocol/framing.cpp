@@ -23,17 +23,8 @@ void RemoveFront(int n) {
     std::memmove(AssemblyBuffer.data(), AssemblyBuffer.data() + n, static_cast<std::size_t>(iWrtPtr));
 }
 
-// Shown once a pass: a busy line frames hundreds of messages a second, and each write of a panel
-// control costs more than framing the message. Nothing is painted in between anyway.
 void CountReceived() {
     ++iSerialRxCount;
-}
-
-void ShowRxCount() {
-    if (iSerialRxCount == iShownRxCount)
-        return;
-    iShownRxCount = iSerialRxCount;
-    ShowCount(iSerialRxCount, SERIAL_RX_CONTROL);
 }
 
 // A doubled high byte inside a complete text message means the device restarted mid-text: the
@@ -64,13 +55,7 @@ bool PassEndedEarly() {
     return bEndedEarly;
 }
 
-void ForgetShownRxCount() {
-    iShownRxCount = 0;
-}
-
-namespace {
-
-void FramePass() {
+void FrameMessages() {
     bEndedEarly = false;
     if (iWrtPtr > ASSEMBLY_DISCARD_ABOVE) {
         DebugLine("iWrtPtr too big =%d", iWrtPtr);
@@ -111,7 +96,6 @@ void FramePass() {
         // The notification's time is up: the message waits, whole, for the next one.
         if (FramingBudgetSpent()) {
             bEndedEarly = true;
-            ShowLinkCounts();
             return;
         }
         if (eKind == MessageKind::Trigger)
@@ -122,12 +106,15 @@ void FramePass() {
         CountReceived();
         i = 0;
     }
-    ShowLinkCounts();
 }
 
-} // namespace
+void ShowRxCount() {
+    if (iSerialRxCount == iShownRxCount)
+        return;
+    iShownRxCount = iSerialRxCount;
+    ShowCount(iSerialRxCount, SERIAL_RX_CONTROL);
+}
 
-void FrameMessages() {
-    FramePass();
-    ShowRxCount();
+void ForgetShownRxCount() {
+    iShownRxCount = 0;
 }

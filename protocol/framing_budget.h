@@ -8,5 +8,3 @@ void StartFramingBudget();
 bool FramingBudgetSpent();
 // The last pass ended before the end of the buffer for a reason other than a missing byte.
 bool PassEndedEarly();
-// Counters as shown are forgotten: the next pass shows them again (the protocol state's reset).
-void ForgetShownRxCount();

@@ -2,11 +2,17 @@
 #include "protocol/assembly.h"
 #include "protocol/pending.h"
 #include "protocol/publish.h"
+#include "protocol/tally.h"
 
 void ReceiveAndPublish(SerialPort* pPort) {
     ReceiveFromPort(pPort);
     if (!ReceiveWaiting())
         PublishPending();
+    // The panel last: each of its writes costs about as much as an exchange, and a tally's slot
+    // must not wait for them. Nothing is painted before this returns anyway.
+    ShowTallyBoxes();
+    ShowRxCount();
+    ShowLinkCounts();
 }
 
 bool WorkWaiting() {

@@ -2,7 +2,6 @@
 
 #include "protocol/assembly.h"
 #include "protocol/decode.h"
-#include "protocol/framing_budget.h"
 #include "protocol/link.h"
 #include "protocol/publish.h"
 #include "protocol/settings.h"

@@ -48,8 +48,13 @@ unsigned char T(int iSlot) {
 std::array<unsigned char, TALLY_COUNT + 1> TallyLit{};
 std::array<unsigned char, TALLY_COUNT + 1> TallyShown = NothingPublished();
 
+namespace {
+std::array<bool, TALLY_COUNT + 1> BoxDue{}; // changed by a resolution, not yet shown
+} // namespace
+
 void ForgetPublishedTallies() {
     TallyShown = NothingPublished();
+    BoxDue = {};
 }
 
 void LightTally(int p) {
@@ -109,10 +114,18 @@ void ResolveTallies() {
         if (TallyLit[n] == TallyShown[n])
             continue;
         TallyShown[n] = TallyLit[n];
-        bool bLit = TallyLit[n] == 1;
-        QueueSlot(n, bLit ? "1" : "0");
+        QueueSlot(n, TallyLit[n] == 1 ? "1" : "0");
+        BoxDue[static_cast<std::size_t>(n)] = true;
+    }
+}
+
+void ShowTallyBoxes() {
+    for (int n = 1; n <= TALLY_COUNT; ++n) {
+        if (!BoxDue[static_cast<std::size_t>(n)])
+            continue;
+        BoxDue[static_cast<std::size_t>(n)] = false;
         char szNumber[8] = " ";
-        if (bLit)
+        if (TallyShown[n] == 1)
             std::snprintf(szNumber, sizeof szNumber, "%d", n);
         SetPanelText(FIRST_TALLY_CONTROL + n, szNumber);
     }

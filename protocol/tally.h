@@ -9,8 +9,13 @@ constexpr unsigned char TALLY_NOT_PUBLISHED = 2;
 extern std::array<unsigned char, TALLY_COUNT + 1> TallyLit;   // this resolution; 1 = lit
 extern std::array<unsigned char, TALLY_COUNT + 1> TallyShown; // last queued: 0, 1, or 2 never
 
-// Run for every tally trigger.
+// Run for every tally trigger: the changed tallies are queued for publishing, and their boxes are
+// due to be shown.
 void ResolveTallies();
+// Shows the boxes of the tallies that resolutions changed since the last call. The window's work
+// for a notification does it after its publish step: each box costs about an exchange, and a
+// tally's slot should not wait for the panel.
+void ShowTallyBoxes();
 // Lights tally number p (0 to 255) and whatever its re-entry selects.
 void LightTally(int p);
 // iFirstFlag: the first flag slot of a group re-entry (G + 21 + 8j).
