@@ -8,6 +8,6 @@ constexpr int SLOT_TABLE_SIZE = 2000;
 // resolution reads it.
 extern std::array<unsigned char, SLOT_TABLE_SIZE> SlotByteTable;
 
-// Queues the slot texts of the message of AssemblyBuffer[iStart, iEnd) whose command byte is bCommand. Called by
-// the framer for block, group, short, output and text messages only.
+// Queues the slot texts of the message of AssemblyBuffer[iStart, iEnd) whose command byte is bCommand. Called
+// by the framer for block, group, short, output and text messages only.
 void DecodeMessage(unsigned char bCommand, int iStart, int iEnd);
