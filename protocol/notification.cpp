@@ -8,8 +8,9 @@ void ReceiveAndPublish(SerialPort* pPort) {
     ReceiveFromPort(pPort);
     if (!ReceiveWaiting())
         PublishPending();
-    // The panel last: each of its writes costs about as much as an exchange, and a tally's slot
-    // must not wait for them. Nothing is painted before this returns anyway.
+    // The panel last (the tally boxes, unless publishing showed them already): each of its writes
+    // costs about as much as an exchange, and a tally's slot must not wait for them. Nothing is
+    // painted before this returns anyway.
     ShowTallyBoxes();
     ShowRxCount();
     ShowLinkCounts();

@@ -3,6 +3,7 @@
 #include "protocol/assembly.h"
 #include "protocol/external.h"
 #include "protocol/pending.h"
+#include "protocol/tally.h"
 
 namespace {
 
@@ -35,7 +36,13 @@ int PublishPending() {
     int iSlot = 0;
     PendingText szText{};
     bGaveWay = false;
+    bool bBoxesShown = false;
     while (TakePending(iSlot, szText)) {
+        // The tallies have gone: their boxes before the rest, which may take long.
+        if (iSlot > LAST_TALLY_SLOT && !bBoxesShown) {
+            ShowTallyBoxes();
+            bBoxesShown = true;
+        }
         PublishSlot(iSlot, szText.data());
         ++nSent;
         bGaveWay = DeviceInputWaiting();

@@ -14,6 +14,7 @@ void ResetProtocolState() {
     SlotByteTable.fill(0);
     TallyLit.fill(0);
     ForgetPublishedTallies();
+    ForgetDueTallyBoxes();
     bExtensions = false;
     iTXoutput = 0;
     iSilentTicks = 0;

@@ -54,6 +54,9 @@ std::array<bool, TALLY_COUNT + 1> BoxDue{}; // changed by a resolution, not yet 
 
 void ForgetPublishedTallies() {
     TallyShown = NothingPublished();
+}
+
+void ForgetDueTallyBoxes() {
     BoxDue = {};
 }
 
@@ -125,7 +128,7 @@ void ShowTallyBoxes() {
             continue;
         BoxDue[static_cast<std::size_t>(n)] = false;
         char szNumber[8] = " ";
-        if (TallyShown[n] == 1)
+        if (TallyLit[n] == 1)
             std::snprintf(szNumber, sizeof szNumber, "%d", n);
         SetPanelText(FIRST_TALLY_CONTROL + n, szNumber);
     }

@@ -12,9 +12,9 @@ extern std::array<unsigned char, TALLY_COUNT + 1> TallyShown; // last queued: 0,
 // Run for every tally trigger: the changed tallies are queued for publishing, and their boxes are
 // due to be shown.
 void ResolveTallies();
-// Shows the boxes of the tallies that resolutions changed since the last call. The window's work
-// for a notification does it after its publish step: each box costs about an exchange, and a
-// tally's slot should not wait for the panel.
+// Shows the boxes of the tallies that resolutions changed since the last call. Publishing does it
+// once the tallies' slots are sent, before the other slots: each box costs about an exchange, and
+// a tally's slot should not wait for the panel, nor its box for bulk data.
 void ShowTallyBoxes();
 // Lights tally number p (0 to 255) and whatever its re-entry selects.
 void LightTally(int p);
@@ -25,3 +25,4 @@ void LightBlockSources(int iFirstFlag);
 
 // Makes the next resolution publish every tally number. Configuration runs it at start.
 void ForgetPublishedTallies();
+void ForgetDueTallyBoxes(); // the protocol state's reset

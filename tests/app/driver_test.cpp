@@ -293,7 +293,7 @@ TEST_F(DriverRunning, ATallyBehindBulkDataGoesAheadOfItHoweverSlowTheInfodriver)
 
     const long iLit = WaitForWrite(Standin(), 5, "1", 10000, iFrom);
     ASSERT_GE(iLit, 0);
-    EXPECT_EQ(Driver().Panel(FIRST_TALLY_CONTROL + 5), "5");
+    EXPECT_TRUE(Driver().WaitForPanel(FIRST_TALLY_CONTROL + 5, "5", 3000));
     // The block's exchanges before the tally's: those under way when the trigger arrived.
     const std::vector<std::string> lines = Standin().Lines();
     int iBlockExchanges = 0;
