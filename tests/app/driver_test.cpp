@@ -7,6 +7,7 @@
 #include "tests/support/child.h"
 #include "tests/support/dialogs.h"
 #include "tests/support/exception_watch.h"
+#include "tests/support/process_window.h"
 #include "tests/support/standin_view.h"
 #include "tools/devsim/scenario.h"
 #include "tools/memhost/memhost.h"
@@ -36,6 +37,7 @@ constexpr int DISCONNECTED = 73;
 constexpr int SINGLE = 74;
 constexpr int LEFT = 75;  // on the first pair
 constexpr int RIGHT = 76; // on the second pair
+constexpr int MODAL = 77;
 
 constexpr DWORD START_FAILED = 0xFFFFFFFF; // exit code -1
 constexpr int STATUS_CONTROL = 2001;
@@ -475,6 +477,49 @@ TEST(DriverLifetime, TheInfodriversDisconnectionEndsTheDriverWithExitCodeZero) {
     // Its client's last word to the vanished infodriver.
     EXPECT_NE(Rig.Standin.WaitFor("detach 73", 3000, iFrom), "");
     Rig.Stop();
+}
+
+// The system's own loops for a keyboard move and for the menu bar take the quit message that the
+// window's destruction posts, and drop it under Wine. Each case is ended with a driver still in
+// the loop; the next case's start is refused if the last one's process still holds the device.
+TEST(DriverLifetime, AWindowDestroyedInsideAModalLoopStillEndsTheDriverWithExitCodeZero) {
+    const struct {
+        WPARAM wCommand;
+        DWORD dwFlag;
+        bool bByInfodriver; // its 2175, else a posted WM_CLOSE
+        const char* pszCase;
+    } cases[] = {
+        {SC_MOVE, GUI_INMOVESIZE, true, "keyboard move, 2175"},
+        {SC_MOVE, GUI_INMOVESIZE, false, "keyboard move, WM_CLOSE"},
+        {SC_KEYMENU, GUI_INMENUMODE, true, "keyboard menu, 2175"},
+        {SC_KEYMENU, GUI_INMENUMODE, false, "keyboard menu, WM_CLOSE"},
+    };
+    DriverTree Tree;
+    std::unique_ptr<DriverRig> pLast;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszCase);
+        if (pLast)
+            pLast->Standin.Stop(); // one infodriver of the number at a time
+        auto pRig = std::make_unique<DriverRig>();
+        ASSERT_TRUE(pRig->Start(Tree, MODAL, rig::DriverPort(), rig::PeerPort()));
+        pLast.reset();
+        DriverProcess& Driver = pRig->Driver;
+        const DWORD dwThread = GetWindowThreadProcessId(Driver.hMain, nullptr);
+        PostMessageA(Driver.hMain, WM_SYSCOMMAND, c.wCommand, 0);
+        ASSERT_TRUE(WaitForGuiFlags(dwThread, c.dwFlag, true));
+        if (c.bByInfodriver)
+            pRig->Standin.Send("send 2175");
+        else
+            PostMessageA(Driver.hMain, WM_CLOSE, 0, 0);
+        EXPECT_EQ(Driver.process.Wait(5000), 0u);
+        EXPECT_EQ(LogTexts(Tree.Log(MODAL)).back(), "Driver closing");
+        pLast = std::move(pRig);
+    }
+    pLast->Standin.Stop();
+    DriverRig Again;
+    EXPECT_TRUE(Again.Start(Tree, MODAL, rig::DriverPort(), rig::PeerPort()));
+    pLast.reset();
+    Again.Stop();
 }
 
 TEST(DriverLifetime, ASecondDriverForTheSameDeviceIsRefusedWhileTheFirstRunsOn) {

@@ -187,20 +187,6 @@ class HostileTraffic : public ::testing::Test {
         const FARPROC pExit = GetProcAddress(GetModuleHandleA("kernel32.dll"), "ExitProcess");
         return AddressInProcess(Driver->Id(), reinterpret_cast<const void*>(pExit));
     }
-    // Waits up to dwMs for any of the GUI_* flags of the driver's thread to be set (or for all of
-    // them to be clear); whether that came.
-    static bool WaitForLoop(DWORD dwThread, DWORD dwFlags, bool bSet, DWORD dwMs = 3000) {
-        for (DWORD dwWaited = 0;; dwWaited += 20) {
-            GUITHREADINFO info{};
-            info.cbSize = sizeof info;
-            if (GetGUIThreadInfo(dwThread, &info) && ((info.flags & dwFlags) != 0) == bSet)
-                return true;
-            if (dwWaited >= dwMs)
-                return false;
-            Sleep(20);
-        }
-    }
-
     static DriverSite* Site;
     static std::vector<devsim::Step> Steps;
     static StandinProcess* Standin;
@@ -510,16 +496,17 @@ TEST_F(HostileTraffic, TimerProceduresPostedDuringModalLoopsAreNotCalled) {
         ASSERT_TRUE(Driver->Running());
         Kinds.push_back(Loop.pszKind);
         PostMessageA(hMain, WM_SYSCOMMAND, Loop.wCommand, 0);
-        EXPECT_TRUE(WaitForLoop(dwThread, Loop.dwFlag, true)) << Loop.pszKind;
+        EXPECT_TRUE(WaitForGuiFlags(dwThread, Loop.dwFlag, true)) << Loop.pszKind;
         PostProcedures(hMain);
         Sleep(300);
         EXPECT_TRUE(Driver->Running()) << Loop.pszKind << ": exit code " << Driver->Wait(0);
         // Escape ends the loop (a move may leave the menu bar selected: a second one ends that).
-        for (int i = 0; i < 5 && !WaitForLoop(dwThread, GUI_INMENUMODE | GUI_INMOVESIZE, false, 300); ++i) {
+        for (int i = 0; i < 5 && !WaitForGuiFlags(dwThread, GUI_INMENUMODE | GUI_INMOVESIZE, false, 300);
+             ++i) {
             PostMessageA(hMain, WM_KEYDOWN, VK_ESCAPE, 0);
             PostMessageA(hMain, WM_KEYUP, VK_ESCAPE, 0);
         }
-        EXPECT_TRUE(WaitForLoop(dwThread, GUI_INMENUMODE | GUI_INMOVESIZE, false)) << Loop.pszKind;
+        EXPECT_TRUE(WaitForGuiFlags(dwThread, GUI_INMENUMODE | GUI_INMOVESIZE, false)) << Loop.pszKind;
     }
     std::printf("modal-loop kinds tried: %zu\n", Kinds.size());
     for (const std::string& sKind : Kinds)
