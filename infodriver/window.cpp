@@ -62,6 +62,7 @@ LRESULT InfodriverClient::OnCreate(HWND hOwn) {
     bSearching = false;
     if (hInfodriver == nullptr)
         return -1;
+    GetClassNameA(hInfodriver, szInfodriverClass, sizeof szInfodriverClass);
     if (iExtFlag != 0) {
         LPARAM lExt = static_cast<LPARAM>((static_cast<unsigned>(iExtHigh) & 0xFFFFu) << 16 |
                                           (static_cast<unsigned>(iExtLow) & 0xFFFFu));
@@ -77,9 +78,17 @@ bool InfodriverClient::AcceptsInfodriverWindow(HWND hNew) const {
     // every exchange would then go nowhere, or to every window on the desktop.
     if (hNew == nullptr || hNew == HWND_BROADCAST || hNew == hWnd || !IsWindow(hNew))
         return false;
-    // During the search the last answer wins; afterwards only the infodriver's own process may name
-    // a new window, unless its window has gone (a restarted infodriver).
-    if (bSearching || hInfodriver == nullptr || !IsWindow(hInfodriver))
+    // During the search the last answer wins.
+    if (bSearching)
+        return true;
+    // Afterwards only a window of the infodriver's class: its process has others (an IME window
+    // for each thread), and so has every other process.
+    char szClass[CLASS_NAME_CHARS] = "";
+    if (szInfodriverClass[0] != '\0' &&
+        (GetClassNameA(hNew, szClass, sizeof szClass) == 0 || std::strcmp(szClass, szInfodriverClass) != 0))
+        return false;
+    // And from the infodriver's own process, unless its window has gone (a restarted infodriver).
+    if (hInfodriver == nullptr || !IsWindow(hInfodriver))
         return true;
     DWORD dwHeld = 0, dwNamed = 0;
     GetWindowThreadProcessId(hInfodriver, &dwHeld);

@@ -295,6 +295,19 @@ TEST_F(HostileTraffic, TheDriverSurvivesForeignTrafficWhilePublishingAndKeepsIts
     b.Record(hClient, hStranger, 2729, 0xFFFF, Text.data(), 513);
     b.Record(hClient, hStranger, 2729, static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hClient)), nullptr,
              16);
+    // Every GUI process has more than one top-level window (each thread an IME window): one of the
+    // infodriver's process that is not of its class is not the infodriver.
+    const HWND hInfodriver =
+        FindWindowA("InfodriverStandin", ("Infodriver " + std::to_string(NUMBER)).c_str());
+    DWORD dwStandin = 0;
+    GetWindowThreadProcessId(hInfodriver, &dwStandin);
+    const HWND hBeside =
+        FindProcessWindow(dwStandin, [](HWND hWnd) { return WindowClassName(hWnd) != "InfodriverStandin"; });
+    ASSERT_NE(hBeside, nullptr);
+    b.Kind("2729 naming the infodriver's own " + WindowClassName(hBeside) + " window, plain and as a record");
+    b.SendAndPost(hClient, 2729, reinterpret_cast<WPARAM>(hBeside), 0);
+    b.Record(hClient, hStranger, 2729, static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hBeside)),
+             Text.data(), 16);
     b.Kind("records of the infodriver's other events (2032, 2179, 2180, 2190, 2730)");
     for (unsigned iMessage : {2032u, 2179u, 2180u, 2190u, 2730u}) {
         b.Record(hClient, hStranger, iMessage, 0xFFFF, Pattern.data(), 513);
