@@ -9,6 +9,7 @@
 #include "tests/support/exception_watch.h"
 #include "tests/support/process_window.h"
 #include "tests/support/standin_view.h"
+#include "tools/devsim/messages.h"
 #include "tools/devsim/scenario.h"
 #include "tools/memhost/memhost.h"
 #include "tools/standin/events.h"
@@ -356,6 +357,29 @@ TEST_F(DriverRunning, AChangeOfSlot4094IsEchoedTo4095) {
     Standin().Send("set 4094 echo 50% \\x01");
     EXPECT_TRUE(WaitForSlot(Standin(), 4095, "echo 50% \x01", 3000));
     EXPECT_EQ(FindLine(Standin().Lines(), "write 4094 ", iFrom), -1); // not written back
+}
+
+TEST_F(DriverRunning, AfterAResetRequestTheNextTriggerPublishesEveryTallyAgain) {
+    rig::Peer Peer(38400);
+    Bytes lit = OutputWithRoot(5);
+    lit.insert(lit.end(), {0xD2, 0xD2});
+    // A name behind the trigger: its write tells that the resolution is over (a reset sent during
+    // the resolution would run inside it).
+    std::string sError;
+    const devsim::Bytes name = devsim::TextMessage(1, "AFTER THE TALLIES", sError);
+    lit.insert(lit.end(), name.begin(), name.end());
+    Peer.Write(lit);
+    ASSERT_TRUE(WaitForSlot(Standin(), 1201, "AFTER THE TALLIES", 5000));
+    ASSERT_EQ(Slot(Standin(), 5), SlotLine(5, "1"));
+    ASSERT_EQ(Slot(Standin(), 128), SlotLine(128, "0"));
+    Standin().Send("set 4089 x");
+    ASSERT_TRUE(WaitForSlot(Standin(), 5, "", 10000));
+    ASSERT_EQ(Slot(Standin(), 128), SlotLine(128, ""));
+
+    // Tally 5 is still lit, and tally 128 never is: both are written again.
+    Peer.Write(Bytes{0xD2, 0xD2});
+    EXPECT_TRUE(WaitForSlot(Standin(), 5, "1", 3000));
+    EXPECT_TRUE(WaitForSlot(Standin(), 128, "0", 3000));
 }
 
 TEST_F(DriverRunning, F1OpensTheDriversAboutBoxWithItsOwnVersion) {
