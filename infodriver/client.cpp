@@ -1,5 +1,7 @@
 #include "infodriver/client.h"
 
+#include "protocol/counter.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -91,7 +93,7 @@ int InfodriverClient::Connect(int iNumber, HINSTANCE hInst, int iFlag, int iSpar
 }
 
 void InfodriverClient::SendWrite(int iIndex, char* pszNew) {
-    ++*piWriteCount;
+    *piWriteCount = NextCount(*piWriteCount);
     SendRecord(hWnd, hInfodriver, iIndex < 0 ? INFO_WRITE_NEGATIVE : INFO_WRITE, WireIndex(iIndex), pszNew,
                0);
 }

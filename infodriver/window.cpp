@@ -2,6 +2,7 @@
 // handling of the infodriver's messages.
 #include "infodriver/client.h"
 
+#include "protocol/counter.h"
 #include "protocol/external.h"
 
 #include <array>
@@ -133,7 +134,7 @@ LRESULT InfodriverClient::HandleMessage(UINT iMessage, WPARAM wParam, const char
                 DebugLine("Change of slot %llu refused", static_cast<unsigned long long>(wParam));
                 return 0;
             }
-            ++*piChangeCount;
+            *piChangeCount = NextCount(*piChangeCount);
             iStatus = IDSTAT_CONNECTED;
             pfnCallback(this, static_cast<int>(wParam), pszIn);
             return 0;
