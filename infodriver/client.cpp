@@ -33,13 +33,17 @@ InfodriverClient::InfodriverClient(int iHeaderVersion) {
 
 InfodriverClient::~InfodriverClient() {
     // The window first: while its detach waits, the infodriver may still send a 2730 text.
+    Detach();
+    delete[] pszText;
+    pszText = nullptr;
+}
+
+void InfodriverClient::Detach() {
     if (hWnd != nullptr) {
         bDestroying = true;
         DestroyWindow(hWnd);
     }
     hWnd = nullptr;
-    delete[] pszText;
-    pszText = nullptr;
 }
 
 void InfodriverClient::SetCallback(InfodriverEventCallback pfn) {

@@ -80,6 +80,8 @@ class InfodriverClient {
     void SetCallback(InfodriverEventCallback pfn);
     void SetCounters(int* piWrites, int* piChanges);
     int Connect(int iNumber, HINSTANCE hInst, int iFlag, int iSpare, int iLow, int iHigh);
+    // Destroys the hidden window, which tells the infodriver (2725). The destructor does it too.
+    void Detach();
 
     bool UpdateSlot(int iIndex, const char* pszFormat, ...) DRAVIK_PRINTF(3, 4);
     void WriteSlot(int iIndex, const char* pszFormat, ...) DRAVIK_PRINTF(3, 4);

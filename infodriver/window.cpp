@@ -153,10 +153,9 @@ LRESULT InfodriverClient::HandleMessage(UINT iMessage, WPARAM wParam, const char
 }
 
 LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam) {
-    // Creation and destruction arrive from this thread only; another process sending or posting
-    // them (or a second WM_CREATE) must not replace the client pointer or fake a detach.
-    bool bOwnThread = !InSendMessage();
-    if (iMessage == WM_CREATE && bOwnThread && ClientOf(hWnd) == nullptr) {
+    // Creation and destruction are taken only when this client began them; another process sending
+    // or posting them (or a second WM_CREATE) must not replace the client pointer or fake a detach.
+    if (iMessage == WM_CREATE && !InSendMessage() && ClientOf(hWnd) == nullptr) {
         auto* pCreate = reinterpret_cast<const CREATESTRUCTA*>(lParam);
         auto* pClient = static_cast<InfodriverClient*>(pCreate->lpCreateParams);
         SetWindowLongPtrA(hWnd, 0, reinterpret_cast<LONG_PTR>(pClient));
@@ -176,12 +175,14 @@ LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARA
             // Only the window's own creation, which is over by now: the default handling of one sent
             // from outside would retitle the window from a foreign CREATESTRUCT.
             return TRUE;
+        // Not InSendMessage(): the client may be destroyed inside a message another process sent
+        // (the session's end).
         case WM_DESTROY:
-            if (bOwnThread && pClient->bDestroying && pClient->hInfodriver != nullptr)
+            if (pClient->bDestroying && pClient->hInfodriver != nullptr)
                 SendMessageA(pClient->hInfodriver, INFO_DETACH, 0, static_cast<LPARAM>(pClient->iDevice));
             return 0;
         case WM_NCDESTROY:
-            if (!bOwnThread || !pClient->bDestroying)
+            if (!pClient->bDestroying)
                 return 0;
             SetWindowLongPtrA(hWnd, 0, 0);
             if (pClient->hWnd == hWnd)

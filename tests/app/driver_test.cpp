@@ -39,6 +39,7 @@ constexpr int SINGLE = 74;
 constexpr int LEFT = 75;  // on the first pair
 constexpr int RIGHT = 76; // on the second pair
 constexpr int MODAL = 77;
+constexpr int SESSION = 78;
 
 constexpr DWORD START_FAILED = 0xFFFFFFFF; // exit code -1
 constexpr int STATUS_CONTROL = 2001;
@@ -544,6 +545,32 @@ TEST(DriverLifetime, AWindowDestroyedInsideAModalLoopStillEndsTheDriverWithExitC
     EXPECT_TRUE(Again.Start(Tree, MODAL, rig::DriverPort(), rig::PeerPort()));
     pLast.reset();
     Again.Stop();
+}
+
+// At log-off and shutdown the system ends the process once WM_ENDSESSION has been answered: no
+// quit message, no static destructor. By then the end must be complete.
+TEST(DriverLifetime, TheSessionsEndEndsTheDriverBeforeItIsAnswered) {
+    DriverTree Tree;
+    DriverRig Rig;
+    ASSERT_TRUE(Rig.Start(Tree, SESSION, rig::DriverPort(), rig::PeerPort())) << Tree.Log(SESSION);
+    std::string sHolders;
+    ASSERT_TRUE(rig::LineHeld(rig::DriverPort(), &sHolders)) << sHolders << Tree.Log(SESSION);
+    const std::size_t iFrom = Rig.Standin.LineCount();
+    DWORD_PTR dwAnswer = 0;
+    ASSERT_NE(SendMessageTimeoutA(Rig.Driver.hMain, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                  5000, &dwAnswer),
+              0);
+    EXPECT_EQ(dwAnswer, static_cast<DWORD_PTR>(TRUE));
+    ASSERT_NE(SendMessageTimeoutA(Rig.Driver.hMain, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                  10000, &dwAnswer),
+              0);
+
+    EXPECT_EQ(LogTexts(Tree.Log(SESSION)).back(), "Driver closing");
+    EXPECT_NE(Rig.Standin.WaitFor("detach 78", 3000, iFrom), "");
+    EXPECT_FALSE(rig::LineHeld(rig::DriverPort(), &sHolders)) << "its port is open: " << sHolders;
+    // Where the system does not end it, it ends by itself.
+    EXPECT_EQ(Rig.Driver.process.Wait(5000), 0u);
+    Rig.Stop();
 }
 
 TEST(DriverLifetime, ASecondDriverForTheSameDeviceIsRefusedWhileTheFirstRunsOn) {
