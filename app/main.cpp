@@ -61,21 +61,21 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR pszCommandLine, int) {
     UpdateWindow(hWnd);
 
     HACCEL hAccelerators = LoadAcceleratorsA(hInstance, MAKEINTRESOURCEA(IDR_MAINMENU));
+    // The loop ends once the main window has gone, whoever took the quit message its destruction
+    // posts: the system's loops for a keyboard move and for the menu bar take it and drop it
+    // (Wine), and return into the dispatch below. A quit that another process posts while the
+    // window exists ends nothing.
     MSG msg{};
-    for (;;) {
+    while (IsWindow(hWnd)) {
         const BOOL iGot = GetMessageA(&msg, nullptr, 0, 0);
-        // The quit message ends the loop only once the main window has gone: another process can
-        // post one at any time.
-        if (iGot == 0 && IsWindow(hWnd))
-            continue;
-        if (iGot <= 0)
+        if (iGot == -1)
             break;
-        if (IsForeignTimer(msg))
+        if (iGot == 0 || IsForeignTimer(msg))
             continue;
         if (TranslateAcceleratorA(msg.hwnd, hAccelerators, &msg))
             continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    return static_cast<int>(msg.wParam);
+    return 0;
 }

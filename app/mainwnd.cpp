@@ -94,6 +94,14 @@ LRESULT OnCreate(HWND hWnd) {
     return 0;
 }
 
+// At log-off or shutdown the system ends the process once WM_ENDSESSION has been answered, with
+// no quit message and no static destructor: what the end does happens here, in its order.
+void EndForSession() {
+    CloseMainWindow(); // "Driver closing"
+    DevicePort.Close();
+    Infodriver.Detach();
+}
+
 } // namespace
 
 void CloseMainWindow() {
@@ -136,6 +144,12 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM 
                 return 0;
             LogLine("Driver closing");
             PostQuitMessage(0);
+            return 0;
+        case WM_QUERYENDSESSION:
+            return TRUE;
+        case WM_ENDSESSION:
+            if (wParam != FALSE)
+                EndForSession();
             return 0;
         case WM_NCDESTROY:
             return bClosing ? DefWindowProcA(hWnd, iMessage, wParam, lParam) : 0;

@@ -2,6 +2,7 @@
 
 #include "app/mainwnd.h"
 #include "protocol/assembly.h"
+#include "protocol/tally.h"
 
 bool HandleSlotChange(int iIndex, const char* pszText, InfodriverClient* pClient) {
     if (iIndex < FIRST_WRITTEN_BACK)
@@ -11,6 +12,9 @@ bool HandleSlotChange(int iIndex, const char* pszText, InfodriverClient* pClient
             DebugLine("reset ID slots");
             for (int iSlot = 1; iSlot <= LAST_RESET_SLOT; ++iSlot)
                 pClient->UpdateSlot(iSlot, "%s", "");
+            // The tallies were emptied too: the next resolution writes every one again, the lit
+            // ones that have not changed included.
+            ForgetPublishedTallies();
             return true;
         case SLOT_IGNORED:
             return true;

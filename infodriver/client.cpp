@@ -1,5 +1,7 @@
 #include "infodriver/client.h"
 
+#include "protocol/counter.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -31,13 +33,17 @@ InfodriverClient::InfodriverClient(int iHeaderVersion) {
 
 InfodriverClient::~InfodriverClient() {
     // The window first: while its detach waits, the infodriver may still send a 2730 text.
+    Detach();
+    delete[] pszText;
+    pszText = nullptr;
+}
+
+void InfodriverClient::Detach() {
     if (hWnd != nullptr) {
         bDestroying = true;
         DestroyWindow(hWnd);
     }
     hWnd = nullptr;
-    delete[] pszText;
-    pszText = nullptr;
 }
 
 void InfodriverClient::SetCallback(InfodriverEventCallback pfn) {
@@ -91,7 +97,7 @@ int InfodriverClient::Connect(int iNumber, HINSTANCE hInst, int iFlag, int iSpar
 }
 
 void InfodriverClient::SendWrite(int iIndex, char* pszNew) {
-    ++*piWriteCount;
+    *piWriteCount = NextCount(*piWriteCount);
     SendRecord(hWnd, hInfodriver, iIndex < 0 ? INFO_WRITE_NEGATIVE : INFO_WRITE, WireIndex(iIndex), pszNew,
                0);
 }

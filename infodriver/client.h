@@ -51,6 +51,7 @@ constexpr int NUMBER_DIGITS = 8;                    // "%08lx"
 constexpr int READ_REPLY_CHARS = 256;               // a slot read hands back at most this much
 constexpr int CLIENT_TEXT_BYTES = 300;              // pszText, filled by 2730
 constexpr UINT SEARCH_TIMEOUT_MS = 2000;            // per window, for 2724 and 2031
+constexpr int CLASS_NAME_CHARS = 257;               // a window class name and its terminator
 
 constexpr const char* CLIENT_CLASS_NAME = "extinfospwn";
 
@@ -79,6 +80,8 @@ class InfodriverClient {
     void SetCallback(InfodriverEventCallback pfn);
     void SetCounters(int* piWrites, int* piChanges);
     int Connect(int iNumber, HINSTANCE hInst, int iFlag, int iSpare, int iLow, int iHigh);
+    // Destroys the hidden window, which tells the infodriver (2725). The destructor does it too.
+    void Detach();
 
     bool UpdateSlot(int iIndex, const char* pszFormat, ...) DRAVIK_PRINTF(3, 4);
     void WriteSlot(int iIndex, const char* pszFormat, ...) DRAVIK_PRINTF(3, 4);
@@ -120,6 +123,9 @@ class InfodriverClient {
 
     bool bSearching = false;  // the search is under way: any valid 2729 answer is taken
     bool bDestroying = false; // this client began its window's destruction
+    // The window class of the infodriver the search found; "" until then. A window named later
+    // must be of this class.
+    char szInfodriverClass[CLASS_NAME_CHARS] = "";
 
     static bool bClassRegistered;
 

@@ -2,6 +2,7 @@
 // handling of the infodriver's messages.
 #include "infodriver/client.h"
 
+#include "protocol/counter.h"
 #include "protocol/external.h"
 
 #include <array>
@@ -62,6 +63,7 @@ LRESULT InfodriverClient::OnCreate(HWND hOwn) {
     bSearching = false;
     if (hInfodriver == nullptr)
         return -1;
+    GetClassNameA(hInfodriver, szInfodriverClass, sizeof szInfodriverClass);
     if (iExtFlag != 0) {
         LPARAM lExt = static_cast<LPARAM>((static_cast<unsigned>(iExtHigh) & 0xFFFFu) << 16 |
                                           (static_cast<unsigned>(iExtLow) & 0xFFFFu));
@@ -77,9 +79,17 @@ bool InfodriverClient::AcceptsInfodriverWindow(HWND hNew) const {
     // every exchange would then go nowhere, or to every window on the desktop.
     if (hNew == nullptr || hNew == HWND_BROADCAST || hNew == hWnd || !IsWindow(hNew))
         return false;
-    // During the search the last answer wins; afterwards only the infodriver's own process may name
-    // a new window, unless its window has gone (a restarted infodriver).
-    if (bSearching || hInfodriver == nullptr || !IsWindow(hInfodriver))
+    // During the search the last answer wins.
+    if (bSearching)
+        return true;
+    // Afterwards only a window of the infodriver's class: its process has others (an IME window
+    // for each thread), and so has every other process.
+    char szClass[CLASS_NAME_CHARS] = "";
+    if (szInfodriverClass[0] != '\0' &&
+        (GetClassNameA(hNew, szClass, sizeof szClass) == 0 || std::strcmp(szClass, szInfodriverClass) != 0))
+        return false;
+    // And from the infodriver's own process, unless its window has gone (a restarted infodriver).
+    if (hInfodriver == nullptr || !IsWindow(hInfodriver))
         return true;
     DWORD dwHeld = 0, dwNamed = 0;
     GetWindowThreadProcessId(hInfodriver, &dwHeld);
@@ -124,7 +134,7 @@ LRESULT InfodriverClient::HandleMessage(UINT iMessage, WPARAM wParam, const char
                 DebugLine("Change of slot %llu refused", static_cast<unsigned long long>(wParam));
                 return 0;
             }
-            ++*piChangeCount;
+            *piChangeCount = NextCount(*piChangeCount);
             iStatus = IDSTAT_CONNECTED;
             pfnCallback(this, static_cast<int>(wParam), pszIn);
             return 0;
@@ -143,10 +153,9 @@ LRESULT InfodriverClient::HandleMessage(UINT iMessage, WPARAM wParam, const char
 }
 
 LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam) {
-    // Creation and destruction arrive from this thread only; another process sending or posting
-    // them (or a second WM_CREATE) must not replace the client pointer or fake a detach.
-    bool bOwnThread = !InSendMessage();
-    if (iMessage == WM_CREATE && bOwnThread && ClientOf(hWnd) == nullptr) {
+    // Creation and destruction are taken only when this client began them; another process sending
+    // or posting them (or a second WM_CREATE) must not replace the client pointer or fake a detach.
+    if (iMessage == WM_CREATE && !InSendMessage() && ClientOf(hWnd) == nullptr) {
         auto* pCreate = reinterpret_cast<const CREATESTRUCTA*>(lParam);
         auto* pClient = static_cast<InfodriverClient*>(pCreate->lpCreateParams);
         SetWindowLongPtrA(hWnd, 0, reinterpret_cast<LONG_PTR>(pClient));
@@ -166,12 +175,14 @@ LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARA
             // Only the window's own creation, which is over by now: the default handling of one sent
             // from outside would retitle the window from a foreign CREATESTRUCT.
             return TRUE;
+        // Not InSendMessage(): the client may be destroyed inside a message another process sent
+        // (the session's end).
         case WM_DESTROY:
-            if (bOwnThread && pClient->bDestroying && pClient->hInfodriver != nullptr)
+            if (pClient->bDestroying && pClient->hInfodriver != nullptr)
                 SendMessageA(pClient->hInfodriver, INFO_DETACH, 0, static_cast<LPARAM>(pClient->iDevice));
             return 0;
         case WM_NCDESTROY:
-            if (!bOwnThread || !pClient->bDestroying)
+            if (!pClient->bDestroying)
                 return 0;
             SetWindowLongPtrA(hWnd, 0, 0);
             if (pClient->hWnd == hWnd)

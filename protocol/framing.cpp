@@ -1,6 +1,7 @@
 #include "protocol/assembly.h"
 
 #include "protocol/commands.h"
+#include "protocol/counter.h"
 #include "protocol/decode.h"
 #include "protocol/external.h"
 #include "protocol/framing_budget.h"
@@ -24,7 +25,7 @@ void RemoveFront(int n) {
 }
 
 void CountReceived() {
-    ++iSerialRxCount;
+    iSerialRxCount = NextCount(iSerialRxCount);
 }
 
 // A doubled high byte inside a complete text message means the device restarted mid-text: the

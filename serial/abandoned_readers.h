@@ -1,6 +1,8 @@
 #pragma once
 // Reader threads a close gave up on. Such a reader may still touch its queue, its wake event and
-// the port table, so these are kept until it has been seen to end.
+// the port table, so these are kept until it has been seen to end. The list and its counts are
+// the user-interface thread's alone: the readers in it never look at it, and the thread handle's
+// signalled state is what says that one has ended.
 #include "serial/rx_queue.h"
 
 #include <windows.h>

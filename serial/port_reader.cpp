@@ -2,6 +2,8 @@
 
 #include "serial/port_table.h"
 
+PortTickSource volatile pfnPortTickCount = GetTickCount;
+
 namespace {
 
 // Whether the reader's own open is still the one its port's run flag names.
@@ -103,18 +105,21 @@ void PortDeliver(const PortRecord& Reader, const BYTE* pBytes, int iLength) {
     if (!pRecord || pRecord->iGeneration != Reader.iGeneration)
         return;
     PortRecord& Record = *pRecord;
-    const DWORD dwNow = GetTickCount();
+    const DWORD dwNow = pfnPortTickCount();
     // Only what the queue really took is pending; the rest is counted as dropped by the queue.
     // The reader's own queue: it outlives the reader, a later open's queue may not be its.
     const LONG iStored = RxQueuePush(Reader.hRxQueue, pBytes, iLength);
     const LONG iPending = InterlockedExchangeAdd(&Record.iPendingCount, iStored) + iStored;
 
     if (HWND hWnd = Record.hNotifyWindow) {
-        if (dwNow - PORT_NOTIFY_INTERVAL_MS >= Record.dwLastNotifyTick || iPending > PORT_NOTIFY_BACKLOG)
+        // The time since, in unsigned arithmetic: right across the wrap of the tick count.
+        if (dwNow - Record.dwLastNotifyTick >= PORT_NOTIFY_INTERVAL_MS || iPending > PORT_NOTIFY_BACKLOG)
             InterlockedExchange(&Record.bNotifyPosted, 0);
         if (InterlockedCompareExchange(&Record.bNotifyPosted, 1, 0) == 0) {
             Record.dwLastNotifyTick = dwNow;
-            PostMessageA(hWnd, PORT_NOTIFY_MESSAGE, 0, reinterpret_cast<LPARAM>(Record.pOwner));
+            // Nothing posted, nothing to wait for: the next chunk tries again.
+            if (!PostMessageA(hWnd, PORT_NOTIFY_MESSAGE, 0, reinterpret_cast<LPARAM>(Record.pOwner)))
+                InterlockedExchange(&Record.bNotifyPosted, 0);
         }
     } else if (PortCallback pCallback = Record.pCallback) {
         pCallback(Record.pOwner);

@@ -11,6 +11,11 @@ constexpr LONG PORT_FAILING_READS = 10;    // this many failed reads in a row: t
 
 struct PortRecord;
 
+// The readers' millisecond clock, GetTickCount; a test puts a clock of its own in before it opens
+// a port.
+using PortTickSource = DWORD(WINAPI*)();
+extern PortTickSource volatile pfnPortTickCount;
+
 // Thread function; its argument is the start area.
 DWORD WINAPI PortReader(LPVOID pStartArea);
 // Delivers a chunk for the reader whose copy of the start area is Reader, as long as its open is

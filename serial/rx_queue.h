@@ -8,12 +8,19 @@ constexpr int RX_RING_SIZE = 16384;
 constexpr int RX_RING_CAPACITY = RX_RING_SIZE - 1;
 constexpr DWORD RX_LOCK_WAIT_MS = 200;
 
+// The reader thread pushes, the user-interface thread reads; both pin the block for each operation.
 struct RxQueue {
+    // Under hLock: the reader writes bytes at iWriteIndex and advances it, the user-interface
+    // thread copies bytes from iReadIndex and advances that; both read both indices.
     BYTE Ring[RX_RING_SIZE];
-    HANDLE hLock;     // unnamed semaphore, count 1: a lock private to this process
+    // Unnamed semaphore, count 1: a lock private to this process. Set at creation, before the
+    // reader starts, and closed at free, once the reader has ended; read-only in between.
+    HANDLE hLock;
     LONG iWriteIndex; // where the next received byte goes
     LONG iReadIndex;  // the next byte to hand out
-    LONG iDropped;    // bytes refused because the ring was full or the lock was not obtained
+    // Bytes refused because the ring was full or the lock was not obtained. Reader: interlocked
+    // adds, with or without the lock. User-interface thread: read under the lock.
+    LONG iDropped;
 };
 
 using HRXQUEUE = HGLOBAL;

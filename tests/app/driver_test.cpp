@@ -8,7 +8,9 @@
 #include "tests/support/child.h"
 #include "tests/support/dialogs.h"
 #include "tests/support/exception_watch.h"
+#include "tests/support/process_window.h"
 #include "tests/support/standin_view.h"
+#include "tools/devsim/messages.h"
 #include "tools/devsim/scenario.h"
 #include "tools/memhost/memhost.h"
 #include "tools/standin/events.h"
@@ -37,6 +39,8 @@ constexpr int DISCONNECTED = 73;
 constexpr int SINGLE = 74;
 constexpr int LEFT = 75;  // on the first pair
 constexpr int RIGHT = 76; // on the second pair
+constexpr int MODAL = 77;
+constexpr int SESSION = 78;
 
 constexpr DWORD START_FAILED = 0xFFFFFFFF; // exit code -1
 constexpr int STATUS_CONTROL = 2001;
@@ -400,6 +404,29 @@ TEST_F(DriverRunning, AChangeOfSlot4094IsEchoedTo4095) {
     EXPECT_EQ(FindLine(Standin().Lines(), "write 4094 ", iFrom), -1); // not written back
 }
 
+TEST_F(DriverRunning, AfterAResetRequestTheNextTriggerPublishesEveryTallyAgain) {
+    rig::Peer Peer(38400);
+    Bytes lit = OutputWithRoot(5);
+    lit.insert(lit.end(), {0xD2, 0xD2});
+    // A name behind the trigger: its write tells that the resolution is over (a reset sent during
+    // the resolution would run inside it).
+    std::string sError;
+    const devsim::Bytes name = devsim::TextMessage(1, "AFTER THE TALLIES", sError);
+    lit.insert(lit.end(), name.begin(), name.end());
+    Peer.Write(lit);
+    ASSERT_TRUE(WaitForSlot(Standin(), 1201, "AFTER THE TALLIES", 5000));
+    ASSERT_EQ(Slot(Standin(), 5), SlotLine(5, "1"));
+    ASSERT_EQ(Slot(Standin(), 128), SlotLine(128, "0"));
+    Standin().Send("set 4089 x");
+    ASSERT_TRUE(WaitForSlot(Standin(), 5, "", 10000));
+    ASSERT_EQ(Slot(Standin(), 128), SlotLine(128, ""));
+
+    // Tally 5 is still lit, and tally 128 never is: both are written again.
+    Peer.Write(Bytes{0xD2, 0xD2});
+    EXPECT_TRUE(WaitForSlot(Standin(), 5, "1", 3000));
+    EXPECT_TRUE(WaitForSlot(Standin(), 128, "0", 3000));
+}
+
 TEST_F(DriverRunning, F1OpensTheDriversAboutBoxWithItsOwnVersion) {
     // A minimised window takes no menu accelerators: the operator restores it first.
     ASSERT_TRUE(Driver().Restore());
@@ -518,6 +545,75 @@ TEST(DriverLifetime, TheInfodriversDisconnectionEndsTheDriverWithExitCodeZero) {
     EXPECT_EQ(log.back(), "Driver closing");
     // Its client's last word to the vanished infodriver.
     EXPECT_NE(Rig.Standin.WaitFor("detach 73", 3000, iFrom), "");
+    Rig.Stop();
+}
+
+// The system's own loops for a keyboard move and for the menu bar take the quit message that the
+// window's destruction posts, and drop it under Wine. Each case is ended with a driver still in
+// the loop; the next case's start is refused if the last one's process still holds the device.
+TEST(DriverLifetime, AWindowDestroyedInsideAModalLoopStillEndsTheDriverWithExitCodeZero) {
+    const struct {
+        WPARAM wCommand;
+        DWORD dwFlag;
+        bool bByInfodriver; // its 2175, else a posted WM_CLOSE
+        const char* pszCase;
+    } cases[] = {
+        {SC_MOVE, GUI_INMOVESIZE, true, "keyboard move, 2175"},
+        {SC_MOVE, GUI_INMOVESIZE, false, "keyboard move, WM_CLOSE"},
+        {SC_KEYMENU, GUI_INMENUMODE, true, "keyboard menu, 2175"},
+        {SC_KEYMENU, GUI_INMENUMODE, false, "keyboard menu, WM_CLOSE"},
+    };
+    DriverTree Tree;
+    std::unique_ptr<DriverRig> pLast;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszCase);
+        if (pLast)
+            pLast->Standin.Stop(); // one infodriver of the number at a time
+        auto pRig = std::make_unique<DriverRig>();
+        ASSERT_TRUE(pRig->Start(Tree, MODAL, rig::DriverPort(), rig::PeerPort()));
+        pLast.reset();
+        DriverProcess& Driver = pRig->Driver;
+        const DWORD dwThread = GetWindowThreadProcessId(Driver.hMain, nullptr);
+        PostMessageA(Driver.hMain, WM_SYSCOMMAND, c.wCommand, 0);
+        ASSERT_TRUE(WaitForGuiFlags(dwThread, c.dwFlag, true));
+        if (c.bByInfodriver)
+            pRig->Standin.Send("send 2175");
+        else
+            PostMessageA(Driver.hMain, WM_CLOSE, 0, 0);
+        EXPECT_EQ(Driver.process.Wait(5000), 0u);
+        EXPECT_EQ(LogTexts(Tree.Log(MODAL)).back(), "Driver closing");
+        pLast = std::move(pRig);
+    }
+    pLast->Standin.Stop();
+    DriverRig Again;
+    EXPECT_TRUE(Again.Start(Tree, MODAL, rig::DriverPort(), rig::PeerPort()));
+    pLast.reset();
+    Again.Stop();
+}
+
+// At log-off and shutdown the system ends the process once WM_ENDSESSION has been answered: no
+// quit message, no static destructor. By then the end must be complete.
+TEST(DriverLifetime, TheSessionsEndEndsTheDriverBeforeItIsAnswered) {
+    DriverTree Tree;
+    DriverRig Rig;
+    ASSERT_TRUE(Rig.Start(Tree, SESSION, rig::DriverPort(), rig::PeerPort())) << Tree.Log(SESSION);
+    std::string sHolders;
+    ASSERT_TRUE(rig::LineHeld(rig::DriverPort(), &sHolders)) << sHolders << Tree.Log(SESSION);
+    const std::size_t iFrom = Rig.Standin.LineCount();
+    DWORD_PTR dwAnswer = 0;
+    ASSERT_NE(SendMessageTimeoutA(Rig.Driver.hMain, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                  5000, &dwAnswer),
+              0);
+    EXPECT_EQ(dwAnswer, static_cast<DWORD_PTR>(TRUE));
+    ASSERT_NE(SendMessageTimeoutA(Rig.Driver.hMain, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                  10000, &dwAnswer),
+              0);
+
+    EXPECT_EQ(LogTexts(Tree.Log(SESSION)).back(), "Driver closing");
+    EXPECT_NE(Rig.Standin.WaitFor("detach 78", 3000, iFrom), "");
+    EXPECT_FALSE(rig::LineHeld(rig::DriverPort(), &sHolders)) << "its port is open: " << sHolders;
+    // Where the system does not end it, it ends by itself.
+    EXPECT_EQ(Rig.Driver.process.Wait(5000), 0u);
     Rig.Stop();
 }
 

@@ -187,20 +187,6 @@ class HostileTraffic : public ::testing::Test {
         const FARPROC pExit = GetProcAddress(GetModuleHandleA("kernel32.dll"), "ExitProcess");
         return AddressInProcess(Driver->Id(), reinterpret_cast<const void*>(pExit));
     }
-    // Waits up to dwMs for any of the GUI_* flags of the driver's thread to be set (or for all of
-    // them to be clear); whether that came.
-    static bool WaitForLoop(DWORD dwThread, DWORD dwFlags, bool bSet, DWORD dwMs = 3000) {
-        for (DWORD dwWaited = 0;; dwWaited += 20) {
-            GUITHREADINFO info{};
-            info.cbSize = sizeof info;
-            if (GetGUIThreadInfo(dwThread, &info) && ((info.flags & dwFlags) != 0) == bSet)
-                return true;
-            if (dwWaited >= dwMs)
-                return false;
-            Sleep(20);
-        }
-    }
-
     static DriverSite* Site;
     static std::vector<devsim::Step> Steps;
     static StandinProcess* Standin;
@@ -309,6 +295,19 @@ TEST_F(HostileTraffic, TheDriverSurvivesForeignTrafficWhilePublishingAndKeepsIts
     b.Record(hClient, hStranger, 2729, 0xFFFF, Text.data(), 513);
     b.Record(hClient, hStranger, 2729, static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hClient)), nullptr,
              16);
+    // Every GUI process has more than one top-level window (each thread an IME window): one of the
+    // infodriver's process that is not of its class is not the infodriver.
+    const HWND hInfodriver =
+        FindWindowA("InfodriverStandin", ("Infodriver " + std::to_string(NUMBER)).c_str());
+    DWORD dwStandin = 0;
+    GetWindowThreadProcessId(hInfodriver, &dwStandin);
+    const HWND hBeside =
+        FindProcessWindow(dwStandin, [](HWND hWnd) { return WindowClassName(hWnd) != "InfodriverStandin"; });
+    ASSERT_NE(hBeside, nullptr);
+    b.Kind("2729 naming the infodriver's own " + WindowClassName(hBeside) + " window, plain and as a record");
+    b.SendAndPost(hClient, 2729, reinterpret_cast<WPARAM>(hBeside), 0);
+    b.Record(hClient, hStranger, 2729, static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hBeside)),
+             Text.data(), 16);
     b.Kind("records of the infodriver's other events (2032, 2179, 2180, 2190, 2730)");
     for (unsigned iMessage : {2032u, 2179u, 2180u, 2190u, 2730u}) {
         b.Record(hClient, hStranger, iMessage, 0xFFFF, Pattern.data(), 513);
@@ -510,16 +509,17 @@ TEST_F(HostileTraffic, TimerProceduresPostedDuringModalLoopsAreNotCalled) {
         ASSERT_TRUE(Driver->Running());
         Kinds.push_back(Loop.pszKind);
         PostMessageA(hMain, WM_SYSCOMMAND, Loop.wCommand, 0);
-        EXPECT_TRUE(WaitForLoop(dwThread, Loop.dwFlag, true)) << Loop.pszKind;
+        EXPECT_TRUE(WaitForGuiFlags(dwThread, Loop.dwFlag, true)) << Loop.pszKind;
         PostProcedures(hMain);
         Sleep(300);
         EXPECT_TRUE(Driver->Running()) << Loop.pszKind << ": exit code " << Driver->Wait(0);
         // Escape ends the loop (a move may leave the menu bar selected: a second one ends that).
-        for (int i = 0; i < 5 && !WaitForLoop(dwThread, GUI_INMENUMODE | GUI_INMOVESIZE, false, 300); ++i) {
+        for (int i = 0; i < 5 && !WaitForGuiFlags(dwThread, GUI_INMENUMODE | GUI_INMOVESIZE, false, 300);
+             ++i) {
             PostMessageA(hMain, WM_KEYDOWN, VK_ESCAPE, 0);
             PostMessageA(hMain, WM_KEYUP, VK_ESCAPE, 0);
         }
-        EXPECT_TRUE(WaitForLoop(dwThread, GUI_INMENUMODE | GUI_INMOVESIZE, false)) << Loop.pszKind;
+        EXPECT_TRUE(WaitForGuiFlags(dwThread, GUI_INMENUMODE | GUI_INMOVESIZE, false)) << Loop.pszKind;
     }
     std::printf("modal-loop kinds tried: %zu\n", Kinds.size());
     for (const std::string& sKind : Kinds)

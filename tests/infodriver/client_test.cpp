@@ -1,6 +1,8 @@
 // The client against the stand-in's core in this process.
 #include "inprocess_fixture.h"
 
+#include "protocol/counter.h"
+
 #include <cstring>
 
 using Exchange = std::pair<unsigned, unsigned>;
@@ -61,14 +63,14 @@ TEST_F(InProcess, UpdateSlotReadsAlwaysAndWritesOnlyAChange) {
     EXPECT_TRUE(client->UpdateSlot(21, "on"));
 }
 
-TEST_F(InProcess, CountersCanBeRedirected) {
-    int iWrites = 0, iChanges = 0;
+TEST_F(InProcess, CountersCanBeRedirectedAndStartAgainAtZeroAfterEightDigits) {
+    int iWrites = COUNTER_LIMIT - 1, iChanges = COUNTER_LIMIT - 1;
     client->SetCounters(&iWrites, &iChanges);
     client->UpdateSlot(30, "x");
     client->WriteSlot(30, "x");
     standin::SetSlot(1500, "y");
-    EXPECT_EQ(iWrites, 2);
-    EXPECT_EQ(iChanges, 1);
+    EXPECT_EQ(iWrites, 1);
+    EXPECT_EQ(iChanges, 0);
     EXPECT_EQ(client->iWriteCount, 0);
     EXPECT_EQ(client->iChangeCount, 0);
 }

@@ -2,6 +2,8 @@
 // bytes, resynchronisation inside texts and the buffer limits.
 #include "protocol_fixture.h"
 
+#include "protocol/counter.h"
+
 using FramingTest = ProtocolTest;
 
 TEST_F(FramingTest, BlockMessageLengthFollowsExtensions) {
@@ -123,6 +125,15 @@ TEST_F(FramingTest, DoubledHighBytesInsideDataDoNotBreakMessages) {
     EXPECT_EQ(memhost::SlotText(951), "210");
     EXPECT_EQ(memhost::SlotText(938), "255");
     EXPECT_EQ(DebugLineCount(), 0);
+}
+
+TEST_F(FramingTest, TheMessageCountStartsAgainAtZeroAfterEightDigits) {
+    iSerialRxCount = COUNTER_LIMIT - 2;
+    Deliver(Msg(0xD1));
+    EXPECT_STREQ(PanelText(2008), "99999999");
+    Deliver(Msg(0xD1));
+    EXPECT_EQ(iSerialRxCount, 0);
+    EXPECT_STREQ(PanelText(2008), "00000000");
 }
 
 TEST_F(FramingTest, MarkerIsOnlyCountedAndTriggerResolvesOnce) {

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 
 namespace rig {
 namespace {
@@ -43,6 +44,25 @@ std::string LinuxPath(int iPort) {
 std::string LinuxLineSettings(int iPort) {
     std::string sSettings;
     return RunLinuxCommand("stty -a -F " + LinuxPath(iPort), 5000, &sSettings) == 0 ? sSettings : "";
+}
+
+bool LineHeld(int iPort, std::string* psHolders) {
+    // One line per process holding it: its pid and its command line.
+    const std::string sCommand =
+        "t=$(readlink -f " + LinuxPath(iPort) +
+        "); for p in $(find /proc/[0-9]*/fd -maxdepth 1 -lname $t 2>/dev/null | "
+        "cut -d/ -f3 | sort -u); do echo $p $(tr '\\0' ' ' </proc/$p/cmdline); done; true";
+    std::string sHolders;
+    const bool bListed = RunLinuxCommand(sCommand, 30000, &sHolders) == 0;
+    if (psHolders)
+        *psHolders = sHolders;
+    if (!bListed)
+        return true;
+    std::istringstream In(sHolders);
+    for (std::string sLine; std::getline(In, sLine);)
+        if (sLine.find(" socat ") == std::string::npos)
+            return true;
+    return false;
 }
 
 void DrainPair() {

@@ -19,6 +19,10 @@ int PeerPort();
 std::string LinuxPath(int iPort);
 // The line settings of COM<n> as the Linux terminal layer reports them (stty -a), or "".
 std::string LinuxLineSettings(int iPort);
+// Whether anything but the pair's socat holds the Linux side of COM<n> open: under Wine the
+// wineserver does while any program has the port open. Wine lets a second program open a port
+// that one holds, so this is how a test sees that a port was closed. *psHolders: who holds it.
+bool LineHeld(int iPort, std::string* psHolders = nullptr);
 // Empties the system receive buffers of both ends, dropping what earlier cases left in flight.
 // Another pair is named by its two ports.
 void DrainPair();

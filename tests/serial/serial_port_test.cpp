@@ -197,6 +197,52 @@ TEST_F(SerialRig, TwoChunks30MsApartGiveOneNotificationUnlessReadBetween) {
     Port.Close();
 }
 
+constexpr DWORD AFTER_THE_WRAP = 2000; // the tick count 2 s after it wrapped
+DWORD WINAPI StoppedClock() {
+    return AFTER_THE_WRAP;
+}
+
+// With the reader's clock stopped, only the record's state decides whether a chunk is announced.
+TEST_F(SerialRig, ANotificationLostBeforeTheTickWrapOrNotPostedAtAllIsMadeUpByTheNextChunk) {
+    struct RealClock {
+        ~RealClock() { pfnPortTickCount = GetTickCount; }
+    } Restore;
+    pfnPortTickCount = StoppedClock;
+    NotifyWindow Window;
+    Window.SetDraining(false);
+    SerialPort Port;
+    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+    ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
+    Peer Writer;
+
+    // A notification posted 5 s ago, before the wrap, and lost: the consumer never read.
+    {
+        PortTablePin Pin;
+        PortRecord& Live = *Pin.Record(Port.GetIndex());
+        Live.bNotifyPosted = 1;
+        Live.dwLastNotifyTick = AFTER_THE_WRAP - 5000;
+    }
+    Writer.Write(rig::Pattern(16));
+    EXPECT_TRUE(Window.PumpUntil([&] { return Window.Notifications() == 1; }, 2000));
+
+    // A post that fails (its window has gone) leaves nothing posted, so a chunk at the same tick
+    // is announced to the next target.
+    BYTE Buffer[64];
+    while (Port.Read(Buffer, sizeof Buffer) > 0)
+        ;
+    const HWND hGone = CreateWindowA("STATIC", "gone", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    DestroyWindow(hGone);
+    ASSERT_EQ(PortSetNotifyWindow(Port.GetIndex(), hGone, 16), 1);
+    Writer.Write(rig::Pattern(32));
+    // Every chunk but the last has been delivered whole, and its post has failed.
+    ASSERT_TRUE(Window.PumpUntil([&] { return Record(Port).iPendingCount == 32; }, 2000));
+    ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
+    const int iBefore = Window.Notifications();
+    Writer.Write(rig::Pattern(16));
+    EXPECT_TRUE(Window.PumpUntil([&] { return Window.Notifications() > iBefore; }, 2000));
+    Port.Close();
+}
+
 TEST_F(SerialRig, ReadsAskForNothingBetweenOpenAndSetNotifyWindow) {
     NotifyWindow Window;
     SerialPort Port;

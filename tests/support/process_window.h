@@ -32,3 +32,18 @@ HWND FindProcessWindow(DWORD dwProcessId, Match bMatches) {
         reinterpret_cast<LPARAM>(&search));
     return search.hFound;
 }
+
+// Waits up to dwMs for any of the GUI_* flags of thread dwThread (another process's too) to be set,
+// or for all of them to be clear; whether that came. GUI_INMENUMODE and GUI_INMOVESIZE tell that
+// the thread runs the system's menu or move loop.
+inline bool WaitForGuiFlags(DWORD dwThread, DWORD dwFlags, bool bSet, DWORD dwMs = 3000) {
+    for (DWORD dwWaited = 0;; dwWaited += 20) {
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        if (GetGUIThreadInfo(dwThread, &info) && ((info.flags & dwFlags) != 0) == bSet)
+            return true;
+        if (dwWaited >= dwMs)
+            return false;
+        Sleep(20);
+    }
+}

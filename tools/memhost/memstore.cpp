@@ -1,5 +1,6 @@
 #include "tools/memhost/memhost.h"
 
+#include "protocol/counter.h"
 #include "protocol/external.h"
 
 #include <algorithm>
@@ -107,7 +108,7 @@ bool PublishSlot(int iSlot, const char* pszText) {
     if (bSame)
         return false;
     ++llWrites;
-    ++iInfodriverTx;
+    iInfodriverTx = NextCount(iInfodriverTx);
     AdvanceClockMs(ulExchangeCost);
     sHeld.assign(pszText, nNew);
     if (bRecording)
