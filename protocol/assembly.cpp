@@ -72,6 +72,10 @@ void ReceiveFromPort(SerialPort* pPort) {
         }
         std::memcpy(AssemblyBuffer.data() + iWrtPtr, Chunk, static_cast<std::size_t>(iCount));
         iWrtPtr += iCount;
+        // The queue's count says it is empty: the read that would return 0 costs as much as one
+        // that returns bytes.
+        if (!DeviceInputWaiting())
+            break;
     }
     FrameMessages();
 }
