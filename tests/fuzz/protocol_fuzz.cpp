@@ -120,7 +120,8 @@ void Check(const char* pszWhen) {
     if (iSerialRxCount < iLastRxCount)
         Violation("%s: iSerialRxCount went back from %d to %d", pszWhen, iLastRxCount, iSerialRxCount);
     iLastRxCount = iSerialRxCount;
-    if (iSerialRxCount > 0) {
+    // While work is left the counter may lag: it is shown when the work runs out.
+    if (iSerialRxCount > 0 && !WorkWaiting()) {
         char szCount[16];
         std::snprintf(szCount, sizeof szCount, "%08d", iSerialRxCount);
         if (std::strcmp(memhost::PanelText(SERIAL_RX_CONTROL), szCount) != 0)
