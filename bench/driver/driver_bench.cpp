@@ -339,6 +339,7 @@ void FlatOut(int iSeconds) {
     };
     std::vector<Trigger> triggers;
     std::vector<double> latencies;
+    std::vector<double> slowAt; // when, from the start, the triggers over 40 ms were written
     std::size_t iNextDone = 0;
     TallySequence Tallies;
     const double dStart = NowMs();
@@ -349,6 +350,8 @@ void FlatOut(int iSeconds) {
             const Trigger& t = triggers[iNextDone];
             if (t.iTally != 0 && dLitMs[t.iTally] >= t.dWrittenMs) {
                 latencies.push_back(dLitMs[t.iTally] - t.dWrittenMs);
+                if (latencies.back() > 40.0)
+                    slowAt.push_back((t.dWrittenMs - dStart) / 1000.0);
                 continue;
             }
             // Not lit yet: wait for it while it is young, unless a later trigger has taken it out.
@@ -373,9 +376,11 @@ void FlatOut(int iSeconds) {
         Collect(NowMs(), false);
     }
     const double dWritten = NowMs() - dStart;
-    const double dCpuMs = Driver.CpuMs() - dCpuStart;
+    // Served first: reading the processor time takes a while, and the driver's exchanges would
+    // wait for this thread meanwhile.
     Pump(3000);
     Collect(NowMs(), true);
+    const double dCpuMs = Driver.CpuMs() - dCpuStart;
     const long lLost = LostBytes();
     StopDriver(Driver);
     const int iDiffering = DifferingSlots(Line.Sent);
@@ -384,11 +389,13 @@ void FlatOut(int iSeconds) {
                 iDriverPort, iDevice, Line.Sent.size(), triggers.size(), dWritten / 1000.0);
     if (!latencies.empty())
         PrintSpread("tally latency", latencies);
-    std::printf("  triggers whose tally was never written lit: %d\n", nMissed);
+    std::printf("  triggers whose tally was never written lit (taken out by a later one first): %d\n", nMissed);
+    for (double dAt : slowAt)
+        std::printf("  a trigger over 40 ms at %.1f s\n", dAt);
     std::printf("  bytes lost: %ld%s; slots differing from the decoding: %d; driver processor time %.1f%% of "
                 "one core\n",
                 lLost < 0 ? 0 : lLost, lLost < 0 ? " (an overflow still open)" : "", iDiffering,
-                dCpuMs / dWritten * 100.0);
+                dCpuMs / (dWritten + 3000) * 100.0);
 }
 
 int Usage() {
