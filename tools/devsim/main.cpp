@@ -254,17 +254,18 @@ int Info(const Options& o) {
         return 1;
     std::string sData;
     ReadFileText(o.sFile, sData);
-    std::printf("recording   %s\n", o.sFile.c_str());
+    // One word a key, for scripts.
+    std::printf("recording  %s\n", o.sFile.c_str());
     for (const auto& [sKey, sValue] : R.Header)
-        std::printf("%-11s %s\n", sKey.c_str(), sValue.c_str());
+        std::printf("%-10s %s\n", sKey.c_str(), sValue.c_str());
     long long iChunks = 0;
     for (const RecordedChunk& c : R.Chunks)
         iChunks += c.iLost == 0;
-    std::printf("duration    %.3f s\n", static_cast<double>(R.iEndMs) / 1000.0);
-    std::printf("line bytes  %lld in %lld chunks\n", R.iLineBytes, iChunks);
-    std::printf("lost bytes  %lld\n", R.iLostBytes);
-    std::printf("file bytes  %zu\n", sData.size());
-    std::printf("complete    %s\n", R.bComplete ? "yes" : "no: cut short, played up to its last whole record");
+    std::printf("duration   %.3f s\n", static_cast<double>(R.iEndMs) / 1000.0);
+    std::printf("line       %lld bytes in %lld chunks\n", R.iLineBytes, iChunks);
+    std::printf("lost       %lld bytes\n", R.iLostBytes);
+    std::printf("file       %zu bytes\n", sData.size());
+    std::printf("complete   %s\n", R.bComplete ? "yes" : "no: cut short, it plays up to its last whole record");
     return 0;
 }
 
