@@ -4,15 +4,14 @@
 #include "serial/line_recorder.h"
 #include "serial/serial_port.h"
 #include "tests/serial/rig.h"
+#include "tests/support/process_usage.h"
 #include "tools/devsim/line.h"
 #include "tools/devsim/recording.h"
 #include "tools/devsim/scenario.h"
 
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 
 #include <fstream>
-#include <set>
 #include <sstream>
 
 using namespace devsim;
@@ -304,33 +303,15 @@ TEST_F(DevsimRecording, ALimitEndsTheFileOnWholeRecordsAndAFailedWriteEndsItWhil
     EXPECT_EQ(Window.Received(), Sent);
 }
 
-// The threads of this process.
-std::set<DWORD> ThreadIds() {
-    std::set<DWORD> Ids;
-    HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 Entry{};
-    Entry.dwSize = sizeof Entry;
-    for (BOOL b = Thread32First(hSnap, &Entry); b; b = Thread32Next(hSnap, &Entry))
-        if (Entry.th32OwnerProcessID == GetCurrentProcessId())
-            Ids.insert(Entry.th32ThreadID);
-    CloseHandle(hSnap);
-    return Ids;
-}
-
 TEST_F(DevsimRecording, AStalledWriterCostsTheRecordingNotTheLineAndTheLossIsNotedWhereItHappened) {
-    const std::set<DWORD> Before = ThreadIds();
+    const std::set<DWORD> Before = ThreadIdsOf(GetCurrentProcessId());
     ASSERT_EQ(StartFile(RECORDING_LIMIT_BYTES, RECORDING_RING_MIN_BYTES), 0u);
-    std::set<DWORD> Writers = ThreadIds();
-    for (DWORD dwId : Before)
-        Writers.erase(dwId);
-    ASSERT_EQ(Writers.size(), 1u);
     // The disk stalls: the writer is held while the line brings four rings' worth.
-    HANDLE hWriter = OpenThread(THREAD_SUSPEND_RESUME, FALSE, *Writers.begin());
-    ASSERT_NE(hWriter, nullptr);
-    ASSERT_NE(SuspendThread(hWriter), static_cast<DWORD>(-1));
-    SendAndReceive(rig::Pattern(4 * RECORDING_RING_MIN_BYTES, 5));
-    ResumeThread(hWriter);
-    CloseHandle(hWriter);
+    {
+        SuspendedThread Writer(NewThread(Before, ThreadIdsOf(GetCurrentProcessId())));
+        ASSERT_TRUE(Writer.Held());
+        SendAndReceive(rig::Pattern(4 * RECORDING_RING_MIN_BYTES, 5));
+    }
     SendAndReceive(rig::Pattern(300, 6));
     const RecordingResult Result = StopAndFinish();
 

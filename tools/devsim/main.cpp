@@ -132,7 +132,8 @@ int Play(Options o) {
         return 1;
     }
     std::vector<Step> Steps;
-    if (IsRecording(sText)) {
+    const bool bRecording = IsRecording(sText);
+    if (bRecording) {
         Recording R;
         if (!ParseRecording(sText, R, sError)) {
             std::fprintf(stderr, "devsim: %s: %s\n", o.sFile.c_str(), sError.c_str());
@@ -180,8 +181,8 @@ int Play(Options o) {
             std::fflush(stdout);
         }
     }
-    std::printf("devsim: sent %lld messages, %lld bytes in %.1f s\n", iMessages, iBytes,
-                Port.Elapsed() / 1000.0);
+    std::printf("devsim: sent %lld %s, %lld bytes in %.1f s\n", iMessages, bRecording ? "chunks" : "messages",
+                iBytes, Port.Elapsed() / 1000.0);
     return 0;
 }
 
