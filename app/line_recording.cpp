@@ -8,8 +8,8 @@
 #include "resources/resource.h"
 #include "serial/line_recorder.h"
 
+#include <cstdarg>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -54,9 +54,16 @@ HANDLE CreateRecordingFile(const SYSTEMTIME& Now, DWORD* pdwError) {
     return hFile;
 }
 
-void Both(const char* pszFormat, const char* pszPath) {
-    DebugLine(pszFormat, pszPath);
-    LogLine(pszFormat, pszPath);
+// Every line of the recording goes to the debug list and the log.
+void Both(const char* pszFormat, ...) DRAVIK_PRINTF(1, 2);
+void Both(const char* pszFormat, ...) {
+    char szText[RECORDING_PATH_CHARS + 160];
+    va_list args;
+    va_start(args, pszFormat);
+    std::vsnprintf(szText, sizeof szText, pszFormat, args);
+    va_end(args);
+    DebugLine("%s", szText);
+    LogLine("%s", szText);
 }
 
 void Start(HWND hWnd) {
@@ -75,8 +82,7 @@ void Start(HWND hWnd) {
         dwError = LineRecorderStart(hFile, szHeader, iPort - 1, RECORDING_LIMIT_BYTES, RECORDING_RING_BYTES);
     }
     if (dwError != 0) {
-        DebugLine("Cannot record the line to %s (error %lu)", szRecordingPath, dwError);
-        LogLine("Cannot record the line to %s (error %lu)", szRecordingPath, dwError);
+        Both("Cannot record the line to %s (error %lu)", szRecordingPath, dwError);
         return;
     }
     iPhase = PHASE_RECORDING;
@@ -93,26 +99,16 @@ void Stop(HWND hWnd) {
 }
 
 void Report(const RecordingResult& Result) {
-    if (Result.iEnd == RECORDING_AT_LIMIT) {
-        DebugLine("Line recording stopped at its limit of %lld MB: %s", RECORDING_LIMIT_BYTES >> 20, szRecordingPath);
-        LogLine("Line recording stopped at its limit of %lld MB: %s", RECORDING_LIMIT_BYTES >> 20, szRecordingPath);
-    }
-    if (Result.iEnd == RECORDING_FAILED) {
-        DebugLine("Line recording failed (error %lu) and stopped: %s", Result.dwError, szRecordingPath);
-        LogLine("Line recording failed (error %lu) and stopped: %s", Result.dwError, szRecordingPath);
-    } else {
-        const double dSeconds = static_cast<double>(Result.llDurationMs) / 1000.0;
-        DebugLine("Line recording complete: %s, %lld bytes of the line in %.1f s, file %lld bytes", szRecordingPath,
-                  Result.llLineBytes, dSeconds, Result.llFileBytes);
-        LogLine("Line recording complete: %s, %lld bytes of the line in %.1f s, file %lld bytes", szRecordingPath,
-                Result.llLineBytes, dSeconds, Result.llFileBytes);
-    }
-    if (Result.llLostBytes > 0) {
-        DebugLine("Line recording lost %lld bytes while the disk kept it waiting: %s", Result.llLostBytes,
-                  szRecordingPath);
-        LogLine("Line recording lost %lld bytes while the disk kept it waiting: %s", Result.llLostBytes,
-                szRecordingPath);
-    }
+    if (Result.iEnd == RECORDING_AT_LIMIT)
+        Both("Line recording stopped at its limit of %lld MB: %s", RECORDING_LIMIT_BYTES >> 20, szRecordingPath);
+    if (Result.iEnd == RECORDING_FAILED)
+        Both("Line recording failed (error %lu) and stopped: %s", Result.dwError, szRecordingPath);
+    else
+        Both("Line recording complete: %s, %lld bytes of the line in %.1f s, file %lld bytes", szRecordingPath,
+             Result.llLineBytes, static_cast<double>(Result.llDurationMs) / 1000.0, Result.llFileBytes);
+    if (Result.llLostBytes > 0)
+        Both("Line recording lost %lld bytes while the disk kept it waiting: %s", Result.llLostBytes,
+             szRecordingPath);
 }
 
 // The file complete within dwWaitMs: reported, and a new recording may start.

@@ -8,10 +8,11 @@
 
 namespace {
 
-constexpr DWORD WRITER_PERIOD_MS = 100; // the writer's look at the ring while nothing wakes it
+constexpr DWORD WRITER_PERIOD_MS = 1000; // the writer wakes this seldom: the ring holds over a minute
 constexpr int HEADER_CHARS = 1024;
-// The end record: its time, then 0 and 0.
+// The end record: its time, then 0 and 0. The limit keeps room for it and a loss note.
 constexpr int END_RECORD_BYTES = RECORDING_NUMBER_BYTES + 2;
+constexpr int END_BYTES_MAX = 2 * RECORDING_NUMBER_BYTES + 1 + END_RECORD_BYTES;
 // A loss note (time, 0, count) ahead of a chunk record (time 0, length, bytes).
 constexpr int RECORD_BYTES_MAX = 2 * RECORDING_NUMBER_BYTES + 1 + 1 + 2 + RECORDING_MAX_CHUNK;
 static_assert(RECORD_BYTES_MAX < RECORDING_RING_MIN_BYTES);
@@ -98,7 +99,7 @@ void Append(LONGLONG llCount, const BYTE* pBytes, int iLength) {
     }
     n += PutRecordingNumber(Head + n, static_cast<unsigned long long>(iLength));
     const int iSize = n + iLength;
-    if (Tap.llFileBytes + iSize + END_RECORD_BYTES > Tap.llLimitBytes) {
+    if (Tap.llFileBytes + iSize + END_BYTES_MAX > Tap.llLimitBytes) {
         Tap.bAtLimit = true;
         bTapOpen.store(false, std::memory_order_release);
         SetEvent(hWriterWake);
@@ -158,14 +159,22 @@ bool Drain() {
     return true;
 }
 
-// With the tap closed.
+// With the tap closed: a note of what was lost since the last record, then the end.
 bool WriteEnd() {
+    const LONGLONG llBusy = llLostBusy.exchange(0, std::memory_order_relaxed);
+    Tap.llLostBytes += llBusy;
+    Tap.llLostUnnoted += llBusy;
     LARGE_INTEGER Now;
     QueryPerformanceCounter(&Now);
     const LONGLONG llMs = (Now.QuadPart - Tap.llStartCount) * 1000 / Tap.llFrequency;
     const LONGLONG llGap = Tap.bAtLimit || llMs < Tap.llLastMs ? 0 : llMs - Tap.llLastMs;
-    BYTE End[END_RECORD_BYTES];
+    BYTE End[END_BYTES_MAX];
     int n = PutRecordingNumber(End, static_cast<unsigned long long>(llGap));
+    if (Tap.llLostUnnoted > 0) {
+        End[n++] = 0;
+        n += PutRecordingNumber(End + n, static_cast<unsigned long long>(Tap.llLostUnnoted));
+        End[n++] = 0; // the end follows at the same time
+    }
     End[n++] = 0;
     End[n++] = 0;
     if (!WriteAll(End, static_cast<DWORD>(n)))
@@ -219,8 +228,12 @@ DWORD LineRecorderStart(HANDLE hFile, const char* pszHeader, int iIndex, LONGLON
     if (hWriterThread != nullptr)
         dwError = ERROR_BUSY;
     if (dwError == 0) {
-        const int iLength = std::snprintf(szHeaderText, sizeof szHeaderText, "%s\n%s\n", RECORDING_MAGIC,
-                                          pszHeader != nullptr ? pszHeader : "");
+        const char* pszLines = pszHeader != nullptr ? pszHeader : "";
+        const std::size_t nLines = std::strlen(pszLines);
+        // Each line ends in a line feed, and an empty line ends them all.
+        const char* pszEnd = nLines > 0 && pszLines[nLines - 1] != '\n' ? "\n\n" : "\n";
+        const int iLength =
+            std::snprintf(szHeaderText, sizeof szHeaderText, "%s\n%s%s", RECORDING_MAGIC, pszLines, pszEnd);
         iHeaderLength = iLength;
         if (iLength < 0 || iLength >= static_cast<int>(sizeof szHeaderText))
             dwError = ERROR_INSUFFICIENT_BUFFER;

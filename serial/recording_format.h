@@ -6,7 +6,8 @@
 // first, the top bit set on every byte but the last):
 //   dt n byte*n     n (1..256) bytes the reader received dt ms after the record before (after the
 //                   start, for the first)
-//   dt 0 lost       lost > 0: this many bytes were received here but not recorded
+//   dt 0 lost       lost > 0: this many bytes were received since the record before but not
+//                   recorded (the ring was full); noted ahead of the next record, or of the end
 //   dt 0 0          the end: the recording stopped dt ms after the last record
 // A file without the end record was cut short (the driver ended, or a write failed).
 

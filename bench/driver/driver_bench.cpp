@@ -7,12 +7,16 @@
 //
 // 1. Latency at 38400 bit/s: from the write of a tally trigger to the receipt of the newly lit
 //    tally's slot, over many triggers, split into the time before the driver's first exchange
-//    (line, read interval, notification) and the exchanges themselves.
+//    (line, read interval, notification) and the exchanges themselves; in alternating blocks
+//    without and with a line recording running (Debug, Record line), in the same run.
 // 2. Throughput: the bundled show's byte stream sent flat out, looped, at 38400 and 115200 bit/s;
-//    messages per second, bytes lost, and whether the slots equal an in-memory decoding.
+//    messages per second, bytes lost, and whether the slots equal an in-memory decoding. The
+//    quarters of the run go without and with a line recording in turn: the processor time of the
+//    driver's reader thread (and of the recording's writer) in each, and the recording's size.
 #include "protocol/assembly.h"
 #include "protocol/state.h"
 #include "tests/support/child.h"
+#include "tests/support/process_usage.h"
 #include "tools/memhost/memhost.h"
 #include "tools/memhost/streamfile.h"
 #include "tools/standin/standin.h"
@@ -26,6 +30,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -167,6 +172,91 @@ double Percentile(std::vector<double> values, double dFraction) {
 }
 
 constexpr double SLOW_MS = 15.0;
+constexpr WPARAM RECORD_COMMAND = 32777; // Debug, Record line
+constexpr int LATENCY_BLOCK = 100;       // triggers between switching the recording on or off
+
+int LogCount(const char* pszText) {
+    std::ifstream log(LogPath());
+    std::string sLine;
+    int n = 0;
+    while (std::getline(log, sLine))
+        n += sLine.find(pszText) != std::string::npos;
+    return n;
+}
+
+// Debug, Record line; true once the driver's log has answered it (started, or the file complete).
+bool SwitchRecording(HWND hMain, bool bOn) {
+    const char* pszAnswer = bOn ? "Recording the line to " : "Line recording complete: ";
+    const int iBefore = LogCount(pszAnswer);
+    PostMessageA(hMain, WM_COMMAND, RECORD_COMMAND, 0);
+    return PumpUntil([&] { return LogCount(pszAnswer) > iBefore; }, 5000);
+}
+
+// The last completed recording's figures from the driver's log line.
+void LastRecording(long long* piLineBytes, double* pdSeconds, long long* piFileBytes) {
+    std::ifstream log(LogPath());
+    std::string sLine, sLast;
+    while (std::getline(log, sLine))
+        if (sLine.find("Line recording complete: ") != std::string::npos)
+            sLast = sLine;
+    const std::size_t i = sLast.find(".rec, ");
+    *piLineBytes = 0;
+    *pdSeconds = 0;
+    *piFileBytes = 0;
+    if (i != std::string::npos)
+        std::sscanf(sLast.c_str() + i, ".rec, %lld bytes of the line in %lf s, file %lld bytes", piLineBytes,
+                    pdSeconds, piFileBytes);
+}
+
+double ThreadCpuMs(DWORD dwThreadId) {
+    HANDLE hThread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, dwThreadId);
+    FILETIME ftCreate, ftExit, ftKernel, ftUser;
+    double dMs = 0;
+    if (hThread != nullptr && GetThreadTimes(hThread, &ftCreate, &ftExit, &ftKernel, &ftUser)) {
+        auto Ms = [](const FILETIME& ft) {
+            return static_cast<double>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) / 1e4;
+        };
+        dMs = Ms(ftKernel) + Ms(ftUser);
+    }
+    if (hThread != nullptr)
+        CloseHandle(hThread);
+    return dMs;
+}
+
+// The processor time of a set of threads.
+double ThreadsCpuMs(const std::set<DWORD>& Threads) {
+    double dMs = 0;
+    for (DWORD dwId : Threads)
+        dMs += ThreadCpuMs(dwId);
+    return dMs;
+}
+
+struct LatencySamples {
+    std::vector<double> total, before, exchanges;
+    // The slow ones, to tell the driver's own work (its tick) from waiting for a processor.
+    int nSlow = 0, nSlowWithTick = 0, nSlowBefore = 0;
+};
+
+void PrintLatency(const char* pszWhat, const LatencySamples& s) {
+    if (s.total.empty())
+        return;
+    const auto iLate = std::count_if(s.total.begin(), s.total.end(), [](double d) { return d > 40.0; });
+    std::printf(" %s, %zu triggers:\n", pszWhat, s.total.size());
+    std::printf("  total       p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms  over 40 ms: %ld\n",
+                Percentile(s.total, 0.5), Percentile(s.total, 0.99),
+                *std::max_element(s.total.begin(), s.total.end()), static_cast<long>(iLate));
+    std::printf("  to the first exchange (line, read interval, notification, framing)\n"
+                "              p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms\n",
+                Percentile(s.before, 0.5), Percentile(s.before, 0.99),
+                *std::max_element(s.before.begin(), s.before.end()));
+    std::printf("  exchanges (write of the tally going out, read and write of the new one)\n"
+                "              p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms\n",
+                Percentile(s.exchanges, 0.5), Percentile(s.exchanges, 0.99),
+                *std::max_element(s.exchanges.begin(), s.exchanges.end()));
+    std::printf("  over %.0f ms: %d, of which %d had the driver's tick inside them and %d lost most of\n"
+                "              their time before the first exchange\n",
+                SLOW_MS, s.nSlow, s.nSlowWithTick, s.nSlowBefore);
+}
 
 void Latency(int iTriggers) {
     ChildProcess Driver;
@@ -174,6 +264,7 @@ void Latency(int iTriggers) {
         std::printf("latency: the driver did not attach\n");
         return;
     }
+    HWND hMain = Driver.WaitForWindow("CLASS_Dravik", 5000);
     DeviceLine Line(38400);
     // The first trigger publishes all 128 tallies; wait for it to settle.
     std::fill(std::begin(dLitMs), std::end(dLitMs), 0.0);
@@ -183,10 +274,16 @@ void Latency(int iTriggers) {
     PumpUntil([] { return dLitMs[6] != 0; }, 10000);
     Pump(500);
 
-    std::vector<double> total, before, exchanges;
-    // The slow ones, to tell the driver's own work (its tick) from waiting for a processor.
-    int nSlow = 0, nSlowWithTick = 0, nSlowBefore = 0;
+    LatencySamples Samples[2]; // without, with a recording
+    bool bRecording = false;
     for (int i = 0; i < iTriggers; ++i) {
+        if (i % LATENCY_BLOCK == 0 && i > 0) {
+            if (!SwitchRecording(hMain, !bRecording))
+                std::printf("latency: the recording did not switch %s\n", bRecording ? "off" : "on");
+            bRecording = !bRecording;
+            Pump(200);
+        }
+        LatencySamples& s = Samples[bRecording ? 1 : 0];
         // Alternately 5 and 6: the new one is lit and the other goes out, 5 first in number order.
         const int iTally = i % 2 == 0 ? 5 : 6;
         Line.Write(Root(iTally));
@@ -202,36 +299,24 @@ void Latency(int iTriggers) {
             std::printf("latency: trigger %d was not published\n", i);
             continue;
         }
-        total.push_back(dLitMs[iTally] - dStart);
-        if (total.back() > SLOW_MS) {
-            ++nSlow;
-            nSlowWithTick += dLastPollMs >= dStart && dLastPollMs <= dLitMs[iTally];
-            nSlowBefore += dFirstEventMs - dStart > dLitMs[iTally] - dFirstEventMs;
+        s.total.push_back(dLitMs[iTally] - dStart);
+        if (s.total.back() > SLOW_MS) {
+            ++s.nSlow;
+            s.nSlowWithTick += dLastPollMs >= dStart && dLastPollMs <= dLitMs[iTally];
+            s.nSlowBefore += dFirstEventMs - dStart > dLitMs[iTally] - dFirstEventMs;
         }
-        before.push_back(dFirstEventMs - dStart);
-        exchanges.push_back(dLitMs[iTally] - dFirstEventMs);
+        s.before.push_back(dFirstEventMs - dStart);
+        s.exchanges.push_back(dLitMs[iTally] - dFirstEventMs);
     }
+    if (bRecording)
+        SwitchRecording(hMain, false);
     StopDriver(Driver);
-    if (total.empty())
-        return;
-    const auto iLate = std::count_if(total.begin(), total.end(), [](double d) { return d > 40.0; });
-    std::printf("latency at 38400 bit/s, %zu triggers (trigger written -> newly lit tally received):\n",
-                total.size());
-    std::printf("  total       p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms  over 40 ms: %ld\n",
-                Percentile(total, 0.5), Percentile(total, 0.99),
-                *std::max_element(total.begin(), total.end()), static_cast<long>(iLate));
-    std::printf("  to the first exchange (line, read interval, notification, framing)\n"
-                "              p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms\n",
-                Percentile(before, 0.5), Percentile(before, 0.99),
-                *std::max_element(before.begin(), before.end()));
-    std::printf("  exchanges (write of the tally going out, read and write of the new one)\n"
-                "              p50 %6.2f ms  p99 %6.2f ms  max %6.2f ms\n",
-                Percentile(exchanges, 0.5), Percentile(exchanges, 0.99),
-                *std::max_element(exchanges.begin(), exchanges.end()));
+    std::printf("latency at 38400 bit/s (trigger written -> newly lit tally received), in alternating blocks\n"
+                "of %d triggers:\n",
+                LATENCY_BLOCK);
+    PrintLatency("without a recording", Samples[0]);
+    PrintLatency("with the line recorded", Samples[1]);
     std::printf("  floor: 2 bytes on the wire 0.52 ms + read interval 2 ms + 3 1/2 exchanges\n");
-    std::printf("  over %.0f ms: %d, of which %d had the driver's tick inside them and %d lost most of\n"
-                "              their time before the first exchange\n",
-                SLOW_MS, nSlow, nSlowWithTick, nSlowBefore);
 }
 
 // The driver's serial Rx count, read from its status panel.
@@ -265,6 +350,11 @@ void Throughput(const std::vector<unsigned char>& show, int iSpeed, int iSeconds
         return;
     }
     HWND hMain = Driver.WaitForWindow("CLASS_Dravik", 5000);
+    // Shown once its start-up is over: the port and its reader are there.
+    PumpUntil([hMain] { return IsWindowVisible(hMain) != FALSE; }, 10000);
+    // The reader: every thread but the window's, before the recording's writer joins them.
+    std::set<DWORD> Reader = ThreadIdsOf(Driver.Id());
+    Reader.erase(GetWindowThreadProcessId(hMain, nullptr));
     DeviceLine Line(iSpeed);
     // The writer keeps the line's pace; this thread serves the driver's exchanges meanwhile.
     std::vector<unsigned char> sent;
@@ -286,7 +376,28 @@ void Throughput(const std::vector<unsigned char>& show, int iSpeed, int iSeconds
         }
         bDone = true;
     });
-    PumpUntil([&] { return bDone.load(); }, static_cast<DWORD>(iSeconds) * 1000 + 5000);
+    // Quarters without and with a recording in turn, so that a backlog that grows over the run
+    // weighs on both alike; the reader's and the writer's time in each.
+    double dReaderMs[2] = {}, dSpentMs[2] = {}, dRecorderMs = 0;
+    int iRecordings = 0;
+    for (int iQuarter = 0; iQuarter < 4; ++iQuarter) {
+        const bool bWith = iQuarter % 2 == 1;
+        const std::set<DWORD> Before = ThreadIdsOf(Driver.Id());
+        if (bWith)
+            iRecordings += SwitchRecording(hMain, true);
+        const DWORD dwRecorder = bWith ? NewThread(Before, ThreadIdsOf(Driver.Id())) : 0;
+        const double dFrom = NowMs(), dReaderFrom = ThreadsCpuMs(Reader);
+        PumpUntil([&] { return NowMs() - dStart >= iSeconds * 250.0 * (iQuarter + 1) || bDone.load(); },
+                  static_cast<DWORD>(iSeconds) * 1000);
+        dReaderMs[bWith] += ThreadsCpuMs(Reader) - dReaderFrom;
+        dSpentMs[bWith] += NowMs() - dFrom;
+        if (dwRecorder != 0)
+            dRecorderMs += ThreadCpuMs(dwRecorder);
+        // The second recording is the one kept for its size.
+        if (bWith && iQuarter < 3)
+            SwitchRecording(hMain, false);
+    }
+    PumpUntil([&] { return bDone.load(); }, 5000);
     writer.join();
     const double dWritten = NowMs() - dStart;
     // Until the driver has worked through what it holds.
@@ -322,6 +433,25 @@ void Throughput(const std::vector<unsigned char>& show, int iSpeed, int iSeconds
     std::printf("  bytes lost: %ld%s; slots equal to the in-memory decoding: %s (%d differ)\n",
                 lLost < 0 ? 0 : lLost, lLost < 0 ? " (an overflow still open)" : "",
                 iDiffering == 0 ? "yes" : "no", iDiffering);
+    // Per second of the line: the quarters are not quite equal.
+    std::printf("  reader thread (%zu thread%s): %.1f ms a second without a recording, %.1f ms a second with "
+                "one;\n  the recording's writer %.1f ms a second (the system counts in steps of 10 ms)\n",
+                Reader.size(), Reader.size() == 1 ? "" : "s", dReaderMs[0] * 1000.0 / dSpentMs[0],
+                dReaderMs[1] * 1000.0 / dSpentMs[1], dRecorderMs * 1000.0 / dSpentMs[1]);
+    if (iRecordings == 2 && SwitchRecording(hMain, false)) {
+        long long iLineBytes = 0, iFileBytes = 0;
+        double dSeconds = 0;
+        LastRecording(&iLineBytes, &dSeconds, &iFileBytes);
+        // A minute of the line flat out: its bytes, with the framing this recording's records had.
+        const double dMinute = iLineBytes > 0 ? static_cast<double>(iFileBytes) / static_cast<double>(iLineBytes) *
+                                                    iSpeed / 10.0 * 60.0
+                                              : 0.0;
+        std::printf("  recording: %lld bytes of the line in %.1f s, file %lld bytes; a minute of the line flat "
+                    "out: %.0f bytes (%.0f KB)\n",
+                    iLineBytes, dSeconds, iFileBytes, dMinute, dMinute / 1024.0);
+    } else {
+        std::printf("  recording: did not start or complete\n");
+    }
     StopDriver(Driver);
 }
 

@@ -332,7 +332,7 @@ TEST_F(DevsimRecording, AStalledWriterCostsTheRecordingNotTheLineAndTheLossIsNot
             << "chunk at " << c.iMs << " ms";
         iAt += c.Data.size();
     }
-    EXPECT_EQ(iAt, Sent.size()) << "the last 300 bytes came after the stall and are all there";
+    EXPECT_EQ(iAt, Sent.size()) << "every byte is recorded in its place or counted where it was lost";
 }
 
 } // namespace
