@@ -3,9 +3,10 @@
 #   scripts/bench.sh [protocol|infodriver|serial|driver|all]   (default: all)
 #   protocol    the receive path in memory against the line rate
 #   infodriver  UpdateSlot against the stand-in process, next to a bare WM_COPYDATA ping-pong
-#   serial      the serial layer through a null-modem pair (throughput, notifications, idle cost)
+#   serial      the serial layer through a null-modem pair (throughput, notifications, idle cost,
+#               the reader's cost of a line recording)
 #   driver      the real driver: tally latency at 38400 bit/s, and the show flat out at 38400 and
-#               115200 bit/s (about three minutes)
+#               115200 bit/s, each without and with a line recording (about ten minutes)
 # Run them on an otherwise quiet machine: the figures are times.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
