@@ -19,6 +19,7 @@ constexpr int HEADER_CHARS = 512;
 
 enum RecordingPhase { PHASE_IDLE, PHASE_RECORDING, PHASE_FINISHING };
 
+// User-interface thread only.
 int iPhase = PHASE_IDLE;
 char szRecordingPath[RECORDING_PATH_CHARS] = "";
 
