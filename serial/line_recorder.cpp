@@ -83,20 +83,30 @@ void CopyIntoRing(DWORD dwAt, const BYTE* pBytes, int iLength) {
         Ring[(dwAt + static_cast<DWORD>(i)) & dwRingMask] = pBytes[i];
 }
 
-// Under iTapLock, with the tap open.
-void Append(LONGLONG llCount, const BYTE* pBytes, int iLength) {
+LONGLONG MsSinceStart(LONGLONG llCount) {
+    return (llCount - Tap.llStartCount) * 1000 / Tap.llFrequency;
+}
+
+// A record's time, and ahead of it a note of what was lost since the record before, if anything:
+// the record that follows takes the same time. Under iTapLock, or with the tap closed.
+int PutTimeAndLoss(BYTE* p, LONGLONG llGap) {
     const LONGLONG llBusy = llLostBusy.exchange(0, std::memory_order_relaxed);
     Tap.llLostBytes += llBusy;
     Tap.llLostUnnoted += llBusy;
-    const LONGLONG llMs = (llCount - Tap.llStartCount) * 1000 / Tap.llFrequency;
-    const LONGLONG llGap = llMs > Tap.llLastMs ? llMs - Tap.llLastMs : 0;
-    BYTE Head[RECORD_BYTES_MAX - RECORDING_MAX_CHUNK];
-    int n = PutRecordingNumber(Head, static_cast<unsigned long long>(llGap));
+    int n = PutRecordingNumber(p, static_cast<unsigned long long>(llGap));
     if (Tap.llLostUnnoted > 0) {
-        Head[n++] = 0;
-        n += PutRecordingNumber(Head + n, static_cast<unsigned long long>(Tap.llLostUnnoted));
-        Head[n++] = 0; // the chunk follows at the same time
+        p[n++] = 0;
+        n += PutRecordingNumber(p + n, static_cast<unsigned long long>(Tap.llLostUnnoted));
+        p[n++] = 0;
     }
+    return n;
+}
+
+// Under iTapLock, with the tap open.
+void Append(LONGLONG llCount, const BYTE* pBytes, int iLength) {
+    const LONGLONG llMs = MsSinceStart(llCount);
+    BYTE Head[RECORD_BYTES_MAX - RECORDING_MAX_CHUNK];
+    int n = PutTimeAndLoss(Head, llMs > Tap.llLastMs ? llMs - Tap.llLastMs : 0);
     n += PutRecordingNumber(Head + n, static_cast<unsigned long long>(iLength));
     const int iSize = n + iLength;
     if (Tap.llFileBytes + iSize + END_BYTES_MAX > Tap.llLimitBytes) {
@@ -161,20 +171,12 @@ bool Drain() {
 
 // With the tap closed: a note of what was lost since the last record, then the end.
 bool WriteEnd() {
-    const LONGLONG llBusy = llLostBusy.exchange(0, std::memory_order_relaxed);
-    Tap.llLostBytes += llBusy;
-    Tap.llLostUnnoted += llBusy;
     LARGE_INTEGER Now;
     QueryPerformanceCounter(&Now);
-    const LONGLONG llMs = (Now.QuadPart - Tap.llStartCount) * 1000 / Tap.llFrequency;
+    const LONGLONG llMs = MsSinceStart(Now.QuadPart);
     const LONGLONG llGap = Tap.bAtLimit || llMs < Tap.llLastMs ? 0 : llMs - Tap.llLastMs;
     BYTE End[END_BYTES_MAX];
-    int n = PutRecordingNumber(End, static_cast<unsigned long long>(llGap));
-    if (Tap.llLostUnnoted > 0) {
-        End[n++] = 0;
-        n += PutRecordingNumber(End + n, static_cast<unsigned long long>(Tap.llLostUnnoted));
-        End[n++] = 0; // the end follows at the same time
-    }
+    int n = PutTimeAndLoss(End, llGap);
     End[n++] = 0;
     End[n++] = 0;
     if (!WriteAll(End, static_cast<DWORD>(n)))
