@@ -33,13 +33,9 @@ constexpr int DEVICE = 76;
 constexpr int LAST_COMPARED_SLOT = 1999;
 constexpr int LINE_BYTES_PER_SECOND = 3840;
 constexpr std::size_t BATCH_BYTES = 96; // 25 ms of the line
-// Mostly names and short messages, with fewer of the messages whose many values each cost a slot
-// read: about 480 slot reads a second at the line rate, a third of what the driver manages under
-// Wine (a block message alone costs 100).
-//                             block group short output text marker trigger garbage
-constexpr StreamMix SOAK_MIX = {5, 5, 20, 40, 800, 60, 60, 10};
+constexpr StreamMix SOAK_MIX = LINE_RATE_MIX;
 constexpr const char* MIX_NAMES = "block, group, short, output, text, marker, trigger, garbage";
-constexpr int REPEAT_PERCENT = 75;
+constexpr int REPEAT_PERCENT = LINE_RATE_REPEAT_PERCENT;
 // What counts as growth between the two samples: pages the heap keeps for itself come and go.
 constexpr SIZE_T MEMORY_SLACK = 512 * 1024;
 constexpr DWORD HANDLE_SLACK = 0;

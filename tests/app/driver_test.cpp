@@ -567,7 +567,9 @@ TEST(DriverRecording, TheLineFlatOutIsRecordedWholeThroughAStalledDiskAndTheLive
         // The recording's writer is the one thread the start added; held, it is a disk that stalls.
         SuspendedThread Writer(NewThread(before, ThreadIdsOf(Rig.Driver.process.Id())));
         ASSERT_TRUE(Writer.Held());
-        RandomStream Source(20261209, {4, 2, 2, 6, 3, 1, 6, 2}, 30);
+        // Within the receive queue, and published at the line rate with room to spare: whatever the
+        // machine's pace, nothing of the live road may be lost.
+        RandomStream Source(20261209, LINE_RATE_MIX, LINE_RATE_REPEAT_PERCENT);
         StreamBytes stream;
         while (stream.size() < SECONDS * LINE_BYTES_PER_SECOND) {
             const StreamBytes item = Source.Next();
