@@ -51,6 +51,10 @@ void SetLogClock(LogClock pfnClock) {
     pfnLogClock = pfnClock != nullptr ? pfnClock : GetLocalTime;
 }
 
+void ReadLogClock(SYSTEMTIME* pTime) {
+    pfnLogClock(pTime);
+}
+
 void DebugLine(const char* pszFormat, ...) {
     if (iDebugMode == 0)
         return;
@@ -83,7 +87,7 @@ void LogLine(const char* pszFormat, ...) {
     va_end(args);
 
     SYSTEMTIME Now{};
-    pfnLogClock(&Now);
+    ReadLogClock(&Now);
     // Text mode: the "\r\n" below reaches the file as 0D 0D 0A, the line end log readers know.
     if (std::FILE* pFile = std::fopen(szLogPath, "at")) {
         std::fprintf(pFile, "%02u/%02u/%02u  %02u:%02u:%02u - ", Now.wMonth, Now.wDay, Now.wYear % 100u,

@@ -22,3 +22,5 @@ HWND CreateDebugList(HWND hParent, int y);
 // The local time stamped on each log line. Tests fix it; null restores the system clock.
 using LogClock = void (*)(SYSTEMTIME* pTime);
 void SetLogClock(LogClock pfnClock);
+// The local time by that clock.
+void ReadLogClock(SYSTEMTIME* pTime);

@@ -2,6 +2,7 @@
 
 #include "app/config.h"
 #include "app/diagnostics.h"
+#include "app/line_recording.h"
 #include "app/menu.h"
 #include "app/panel.h"
 #include "app/receive.h"
@@ -142,6 +143,7 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM 
             // message the infodriver sent.
             if (!bClosing)
                 return 0;
+            FinishLineRecording();
             LogLine("Driver closing");
             PostQuitMessage(0);
             return 0;

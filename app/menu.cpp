@@ -3,15 +3,16 @@
 #include "app/about.h"
 #include "app/config.h"
 #include "app/diagnostics.h"
+#include "app/line_recording.h"
 #include "app/mainwnd.h"
 #include "resources/resource.h"
 
-namespace {
-
-void Mark(HWND hWnd, int iPopup, UINT uCommand, bool bChecked) {
+void MarkMenuItem(HWND hWnd, int iPopup, UINT uCommand, bool bChecked) {
     CheckMenuItem(GetSubMenu(GetMenu(hWnd), iPopup), uCommand,
                   MF_BYCOMMAND | (bChecked ? MF_CHECKED : MF_UNCHECKED));
 }
+
+namespace {
 
 // Width 580 and the given height where the window stands; a minimised window gets the size for
 // when it is restored.
@@ -36,17 +37,17 @@ void WriteMode(const char* pszKey, int iValue) {
 // The window at full height with the list uncovered and its output on.
 void ShowFullList(HWND hWnd) {
     SizeMainWindow(hWnd, MAIN_FULL_HEIGHT);
-    Mark(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_ON, true);
+    MarkMenuItem(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_ON, true);
     WriteMode("DebugMode", 1);
     iDebugMode = 1;
-    Mark(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_HIDE, false);
+    MarkMenuItem(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_HIDE, false);
     bListShown = 1;
 }
 
 // Debug, On: stops the output when it runs, else uncovers the list and starts it.
 void ToggleDebugOutput(HWND hWnd) {
     if (iDebugMode == 1) {
-        Mark(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_ON, false);
+        MarkMenuItem(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_ON, false);
         WriteMode("DebugMode", 0);
         iDebugMode = 0;
         return;
@@ -58,9 +59,9 @@ void ToggleDebugOutput(HWND hWnd) {
 void ToggleDebugList(HWND hWnd) {
     if (bListShown == 1) {
         SizeMainWindow(hWnd, panelHeight + MAIN_HIDDEN_EXTRA);
-        Mark(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_HIDE, true);
+        MarkMenuItem(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_HIDE, true);
         bListShown = 0;
-        Mark(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_ON, false);
+        MarkMenuItem(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_ON, false);
         WriteMode("DebugMode", 0);
         iDebugMode = 0;
         return;
@@ -71,15 +72,15 @@ void ToggleDebugList(HWND hWnd) {
 void ToggleLog(HWND hWnd) {
     iLogMode = iLogMode != 0 ? 0 : 1;
     WriteMode("LogMode", iLogMode);
-    Mark(hWnd, IDM_POPUP_LOG, IDM_LOG_ENABLE, iLogMode != 0);
+    MarkMenuItem(hWnd, IDM_POPUP_LOG, IDM_LOG_ENABLE, iLogMode != 0);
 }
 
 } // namespace
 
 void SetStartMenuMarks(HWND hWnd) {
-    Mark(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_ON, iDebugMode != 0);
-    Mark(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_HIDE, iDebugMode == 0);
-    Mark(hWnd, IDM_POPUP_LOG, IDM_LOG_ENABLE, iLogMode != 0);
+    MarkMenuItem(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_ON, iDebugMode != 0);
+    MarkMenuItem(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_HIDE, iDebugMode == 0);
+    MarkMenuItem(hWnd, IDM_POPUP_LOG, IDM_LOG_ENABLE, iLogMode != 0);
 }
 
 bool OnMenuCommand(HWND hWnd, int iCommand) {
@@ -102,6 +103,9 @@ bool OnMenuCommand(HWND hWnd, int iCommand) {
             return true;
         case IDM_LOG_ENABLE:
             ToggleLog(hWnd);
+            return true;
+        case IDM_DEBUG_RECORD:
+            ToggleLineRecording(hWnd);
             return true;
         default:
             return false;

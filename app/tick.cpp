@@ -1,5 +1,6 @@
 #include "app/tick.h"
 
+#include "app/line_recording.h"
 #include "app/port_watch.h"
 #include "app/receive.h"
 #include "protocol/external.h"
@@ -18,6 +19,7 @@ void OnTick(HWND hWnd) {
     OnLinkTimer();
     WatchReceiveOverflow();
     WatchDevicePort(hWnd);
+    WatchLineRecording(hWnd);
     ContinueWork(hWnd);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The main window's one-second timer: link supervision, the receive queue's overflow watch and
-// the device port's return.
+// The main window's one-second timer: link supervision, the receive queue's overflow watch, the
+// device port's return and the line recording's end.
 #include <windows.h>
 
 constexpr UINT_PTR TICK_TIMER_ID = 1;

@@ -25,6 +25,7 @@
 #define IDM_DEBUG_ON 32773
 #define IDM_DEBUG_HIDE 32775
 #define IDM_LOG_ENABLE 32776
+#define IDM_DEBUG_RECORD 32777 // "Record line", marked while the line is recorded
 #define IDM_POPUP_DEBUG 1 // pop-ups by position in the menu bar
 #define IDM_POPUP_LOG 2
 

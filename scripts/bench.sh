@@ -3,9 +3,12 @@
 #   scripts/bench.sh [protocol|infodriver|serial|driver|flatout|sidebyside|all]   (default: all)
 #   protocol    the receive path in memory against the line rate
 #   infodriver  UpdateSlot against the stand-in process, next to a bare WM_COPYDATA ping-pong
-#   serial      the serial layer through a null-modem pair (throughput, notifications, idle cost)
+#   serial      the serial layer through a null-modem pair (throughput, notifications, idle cost,
+#               the reader's cost of a line recording)
 #   driver      the real driver: tally latency at 38400 bit/s on an idle line and behind bulk
-#               data, beside the floor measured in the same run (about a minute)
+#               data, beside the floor measured in the same run, each without and with a line
+#               recording; then a minute flat out, half of it recorded, for the reader's processor
+#               time and the size of a recording (about three minutes)
 #   flatout     the real driver flat out for 60 s at 38400 and 115200 bit/s, with every kind of
 #               message in equal numbers and with the soak's mix, against the plain stand-in: bytes
 #               lost, slots differing, exchanges per message, time to catch up (about six minutes)
@@ -33,6 +36,7 @@ case "$which" in
     driver | all)
         "$ROOT/scripts/nullmodem.sh" up 7 8 >/dev/null
         run driver wine "$BUILD/bench/driver/driver_bench.exe" latency 7 8 500
+        run "driver flat out, half of it recorded" wine "$BUILD/bench/driver/driver_bench.exe" flatout 7 8 77 60 --record
         "$ROOT/scripts/nullmodem.sh" down >/dev/null ;;
 esac
 case "$which" in

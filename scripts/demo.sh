@@ -5,12 +5,14 @@
 # Xvfb (windows reach each other only within a desktop). The driver's settings point it at COM3,
 # one end of a virtual null-modem pair; the device simulator plays the bundled show into COM4.
 # What the stand-in receives is printed as it happens: tallies first and prominently, the other
-# slot writes compactly, one line per burst. The driver's window is restored and photographed
-# while tallies are lit, and a summary closes the run.
+# slot writes compactly, one line per burst. The driver records its line while the show plays
+# (Debug, Record line), its window is restored and photographed while tallies are lit (red), and a
+# summary closes the run.
 #
 # Left behind in build/demo/:
 #   driver.png                          the driver's window during the show
 #   site/logs/Dravik_007.log            the driver's log file (LogMode=1)
+#   site/logs/Dravik_007_*.rec          the recording of the line (devsim info/play/print)
 #   site/config/system/DEV_007.ini      its settings file (CC_ROOT=build/demo, CC_SYSTEM=site)
 #   standin.log                         every event line of the infodriver stand-in
 set -euo pipefail
@@ -31,6 +33,8 @@ TITLE="Dravik_007 "
 SCREEN=800x700
 DESKTOP="dravikdemo$$"
 WINDOW_EXE="$BUILD/tools/window/window.exe"
+DEVSIM_EXE="$BUILD/tools/devsim/devsim.exe"
+RECORD_COMMAND=32777 # Debug, Record line
 
 for tool in Xvfb import convert socat; do
     command -v "$tool" >/dev/null || { echo "demo: $tool missing (scripts/setup.sh installs it)" >&2; exit 1; }
@@ -237,6 +241,13 @@ grep -q "Open serial port $DRIVER_PORT success" "$LOG" ||
     { echo "demo: the driver did not open COM$DRIVER_PORT" >&2; exit 1; }
 echo "driver    window restored: ${WIN_W}x${WIN_H} at ($WIN_X,$WIN_Y)"
 
+# Debug, Record line, as a site engineer would choose it.
+window command "$TITLE" "$RECORD_COMMAND" >/dev/null
+for _ in $(seq 50); do grep -q 'Recording the line to ' "$LOG" && break; sleep 0.1; done
+RECORDING_WIN="$(sed -n 's/.*Recording the line to \(.*\.rec\).*/\1/p' "$LOG" | tail -1)"
+[ -n "$RECORDING_WIN" ] || { echo "demo: the driver did not start recording" >&2; exit 1; }
+RECORDING="$(winepath -u "$RECORDING_WIN" 2>/dev/null)"
+
 echo
 echo "${BOLD}--- The show: the simulator's notes, then what the stand-in receives ---${PLAIN}"
 wine "$BUILD/tools/devsim/devsim.exe" --port "$DEVICE_PORT" play "$SHOW" \
@@ -257,6 +268,10 @@ echo "${BOLD}photo     $(shown "$SHOT")${PLAIN}"
 wait "$DEVSIM" || { echo "demo: the simulator failed" >&2; cat "$DEMO/devsim.err" >&2; exit 1; }
 DEVSIM=""
 sleep 1.5
+
+# The recording stopped; the driver reports it complete within its next tick.
+window command "$TITLE" "$RECORD_COMMAND" >/dev/null
+for _ in $(seq 50); do grep -q 'Line recording complete: ' "$LOG" && break; sleep 0.1; done
 
 # The driver's own counters, from its status panel, before it closes.
 declare -A PANEL=()
@@ -301,5 +316,13 @@ LINK_SLOT="$(awk '$1 == "write" && $2 == 4091 { v = v (v != "" ? "," : "") $5 } 
 printf '  %-14s %d failure(s) and %d restoration(s) in the log (the first when the first message came);\n' \
     link "$FAILS" "$RESTORES"
 printf '  %-14s slot 4091 went %s; the panel showed "%s" at the end\n' "" "$LINK_SLOT" "${PANEL[2001]:-?}"
+declare -A REC=()
+if [ -f "$RECORDING" ]; then
+    while read -r key value; do REC[$key]="$value"; done < <(wine "$DEVSIM_EXE" info "$RECORDING_WIN" 2>/dev/null | tr -d '\r')
+fi
+printf '  %-14s %s, %s long: the line'"'"'s %s, %s lost; complete: %s\n' recording "${REC[file]:-?}" \
+    "${REC[duration]:-?}" "${REC[line]:-?}" "${REC[lost]:-?}" "${REC[complete]:-no}"
+printf '  %-14s devsim --port N play %s   (--rate 4: four times as fast, --rate max: flat out)\n' \
+    "" "$(shown "$RECORDING")"
 printf '  %-14s %s\n' screenshot "$(shown "$SHOT")" "log file" "$(shown "$LOG")" settings "$(shown "$INI")" \
     "stand-in" "$(shown "$RAW")"

@@ -1,5 +1,6 @@
 #include "serial/port_reader.h"
 
+#include "serial/line_recorder.h"
 #include "serial/port_table.h"
 
 PortTickSource volatile pfnPortTickCount = GetTickCount;
@@ -126,6 +127,8 @@ void PortDeliver(const PortRecord& Reader, const BYTE* pBytes, int iLength) {
     } else {
         PurgeComm(Record.hCom, PURGE_RXCLEAR);
     }
+    // Last: the live road has its chunk before the recording copies it.
+    LineRecorderTap(Reader.iPortNumber - 1, pBytes, iLength);
 }
 
 int PortRead(int iIndex, BYTE* pBuffer, int iCount) {

@@ -4,23 +4,28 @@
 //
 //   scripts/bench.sh driver | sidebyside     (make the pairs and run this)
 //   driver_bench.exe latency <driver COM> <device COM> [triggers]
-//   driver_bench.exe flatout <driver COM> <device COM> <device number> [seconds]
+//   driver_bench.exe flatout <driver COM> <device COM> <device number> [seconds] [--record]
 //
 // latency: from the write of a tally trigger to the stand-in's receipt of the newly lit tally's
 // slot, at 38400 bit/s, in two cases: an idle line, and each trigger right behind a changing block
 // message and an output message (the bulk a cut brings). Beside them the floor measured in the same
 // run: the trigger's time on the wire, the read interval, and the exchanges of the tally's read and
 // write (one and a half: the write is timed on arrival), taken from the bare ping-pong with the
-// driver's client window.
+// driver's client window. Each case runs in blocks of triggers without and with a line recording
+// (Debug, Record line) in turn, without, with, with, without, so that a drift over the run weighs
+// on both alike.
 //
 // flatout: the same bulk and trigger back to back at the full line rate of 38400 bit/s, for
 // several drivers side by side (one process of this each): the latency of every trigger, the bytes
 // the driver lost, the slots that differ from an in-memory decoding at the end, and the driver's
-// processor time.
+// processor time. With --record, the quarters of the run go without and with a line recording in
+// turn: the processor time of the driver's reader thread (and of the recording's writer) in each,
+// and the size of a minute of recording.
 #include "protocol/assembly.h"
 #include "protocol/publish.h"
 #include "protocol/state.h"
 #include "tests/support/child.h"
+#include "tests/support/process_usage.h"
 #include "tools/memhost/memhost.h"
 #include "tools/standin/standin.h"
 #include "tools/standin/wire.h"
@@ -33,6 +38,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,6 +49,8 @@ constexpr double BYTE_MS = 10.0 * 1000.0 / SPEED;   // start, eight data bits, s
 constexpr double READ_INTERVAL_MS = 100000 / SPEED; // the driver's ReadIntervalTimeout
 constexpr int PINGS = 300;
 constexpr int HIGHEST_TALLY = 127;
+constexpr WPARAM RECORD_COMMAND = 32777; // Debug, Record line
+constexpr int LATENCY_BLOCK = 100;       // triggers between switching the recording on or off
 
 int iDevice = 77;
 int iDriverPort = 7, iDevicePort = 8;
@@ -156,6 +164,61 @@ bool StartDriver(ChildProcess& Driver) {
            PumpUntil([] { return lEvents > 3; }, 5000);
 }
 
+int LogCount(const char* pszText) {
+    std::ifstream log(LogPath());
+    int n = 0;
+    for (std::string sLine; std::getline(log, sLine);)
+        n += sLine.find(pszText) != std::string::npos;
+    return n;
+}
+
+// Debug, Record line; true once the driver's log has answered it (started, or the file complete).
+bool SwitchRecording(HWND hMain, bool bOn) {
+    const char* pszAnswer = bOn ? "Recording the line to " : "Line recording complete: ";
+    const int iBefore = LogCount(pszAnswer);
+    PostMessageA(hMain, WM_COMMAND, RECORD_COMMAND, 0);
+    return PumpUntil([&] { return LogCount(pszAnswer) > iBefore; }, 5000);
+}
+
+// The last completed recording's figures from the driver's log line.
+void LastRecording(long long* piLineBytes, double* pdSeconds, long long* piFileBytes) {
+    std::ifstream log(LogPath());
+    std::string sLast;
+    for (std::string sLine; std::getline(log, sLine);)
+        if (sLine.find("Line recording complete: ") != std::string::npos)
+            sLast = sLine;
+    const std::size_t i = sLast.find(".rec, ");
+    *piLineBytes = 0;
+    *pdSeconds = 0;
+    *piFileBytes = 0;
+    if (i != std::string::npos)
+        std::sscanf(sLast.c_str() + i, ".rec, %lld bytes of the line in %lf s, file %lld bytes", piLineBytes,
+                    pdSeconds, piFileBytes);
+}
+
+double ThreadCpuMs(DWORD dwThreadId) {
+    HANDLE hThread = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, dwThreadId);
+    FILETIME ftCreate, ftExit, ftKernel, ftUser;
+    double dMs = 0;
+    if (hThread != nullptr && GetThreadTimes(hThread, &ftCreate, &ftExit, &ftKernel, &ftUser)) {
+        auto Ms = [](const FILETIME& ft) {
+            return static_cast<double>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime) /
+                   1e4;
+        };
+        dMs = Ms(ftKernel) + Ms(ftUser);
+    }
+    if (hThread != nullptr)
+        CloseHandle(hThread);
+    return dMs;
+}
+
+double ThreadsCpuMs(const std::set<DWORD>& Threads) {
+    double dMs = 0;
+    for (DWORD dwId : Threads)
+        dMs += ThreadCpuMs(dwId);
+    return dMs;
+}
+
 void StopDriver(ChildProcess& Driver) {
     standin::SendToClients(2175, 0);
     Pump(300);
@@ -248,42 +311,64 @@ void Latency(int iTriggers) {
     Pump(1000);
     const double dPing = PingMs();
 
-    std::vector<double> idle, loaded;
+    // [without, with a recording]
+    std::vector<double> idle[2], loaded[2];
     TallySequence Tallies;
-    for (int i = 0; i < iTriggers;) {
+    const HWND hMain = Driver.WaitForWindow("CLASS_Dravik", 5000);
+    bool bRecording = false;
+    auto Record = [&](int i) {
+        const int iBlock = i / LATENCY_BLOCK;
+        const bool bWith = iBlock % 4 == 1 || iBlock % 4 == 2;
+        if (bWith != bRecording) {
+            if (!SwitchRecording(hMain, bWith))
+                std::printf("latency: the recording did not switch %s\n", bWith ? "on" : "off");
+            bRecording = bWith;
+            Pump(200);
+        }
+        return bRecording ? 1 : 0;
+    };
+    for (int i = 0; i < 2 * iTriggers;) {
+        const int iWith = Record(i);
         const int iTally = Tallies.Next();
         // Idle: the root's output message is published first, on its own.
         Line.Write(Root(iTally));
         Pump(30);
         const double dMs = TimeTrigger(Line, iTally, {});
         if (dMs >= 0) {
-            idle.push_back(dMs);
+            idle[iWith].push_back(dMs);
             ++i;
         }
     }
     Pump(200);
-    for (int i = 0; i < iTriggers;) {
+    for (int i = 0; i < 2 * iTriggers;) {
+        const int iWith = Record(i);
         const int iTally = Tallies.Next();
         Bytes bulk = ChangedBlock(i);
         const Bytes root = Root(iTally);
         bulk.insert(bulk.end(), root.begin(), root.end());
         const double dMs = TimeTrigger(Line, iTally, bulk);
         if (dMs >= 0) {
-            loaded.push_back(dMs);
+            loaded[iWith].push_back(dMs);
             ++i;
         }
     }
+    if (bRecording)
+        SwitchRecording(hMain, false);
     StopDriver(Driver);
 
     const double dFloor = 2 * BYTE_MS + READ_INTERVAL_MS + 1.5 * dPing;
     std::printf("latency at %d bit/s, trigger written -> newly lit tally received:\n", SPEED);
-    PrintSpread("idle line", idle);
-    PrintSpread("behind a block and output", loaded);
+    PrintSpread("idle line", idle[0]);
+    PrintSpread("behind a block and output", loaded[0]);
+    std::printf("  the same with the line recorded, in blocks of %d between the others:\n", LATENCY_BLOCK);
+    PrintSpread("idle line, recorded", idle[1]);
+    PrintSpread("behind bulk, recorded", loaded[1]);
     std::printf("  floor %.2f ms: wire %.2f ms + read interval %.0f ms + 1.5 exchanges of %.3f ms (bare "
                 "ping-pong, median of %d)\n",
                 dFloor, 2 * BYTE_MS, READ_INTERVAL_MS, dPing, PINGS);
     std::printf("  idle p50 / floor %.2f (target 1.15); loaded p50 - idle p50 = %.2f exchanges (target 2)\n",
-                Percentile(idle, 0.5) / dFloor, (Percentile(loaded, 0.5) - Percentile(idle, 0.5)) / dPing);
+                Percentile(idle[0], 0.5) / dFloor,
+                (Percentile(loaded[0], 0.5) - Percentile(idle[0], 0.5)) / dPing);
 }
 
 // Bytes the driver reported lost: its overflow lines in the log.
@@ -320,13 +405,84 @@ int DifferingSlots(const Bytes& sent) {
     return iDiffering;
 }
 
-void FlatOut(int iSeconds) {
+// The processor time of the driver's reader, and of a recording's writer, in the quarters of a
+// run that go without and with a recording in turn.
+class RecordingQuarters {
+  public:
+    RecordingQuarters(ChildProcess& Driver, HWND hMain, double dStart, int iSeconds)
+        : Driver(Driver), hMain(hMain), dStart(dStart), iSeconds(iSeconds) {
+        // The reader: every thread but the window's, before the recording's writer joins them.
+        Reader = ThreadIdsOf(Driver.Id());
+        Reader.erase(GetWindowThreadProcessId(hMain, nullptr));
+    }
+    // Called as the run goes: switches at each quarter.
+    void Step(double dNow) {
+        const int iQuarter = std::min(3, static_cast<int>((dNow - dStart) / (iSeconds * 250.0)));
+        if (iQuarter == iCurrent)
+            return;
+        EndQuarter(dNow);
+        iCurrent = iQuarter;
+        const bool bWith = iQuarter % 2 == 1;
+        const std::set<DWORD> Before = ThreadIdsOf(Driver.Id());
+        if (bWith)
+            iRecordings += SwitchRecording(hMain, true);
+        dwRecorder = bWith ? NewThread(Before, ThreadIdsOf(Driver.Id())) : 0;
+        dFrom = NowMs();
+        dReaderFrom = ThreadsCpuMs(Reader);
+    }
+    void Finish() { EndQuarter(NowMs()); }
+    void Print() const {
+        std::printf("  reader thread: %.1f ms a second without a recording, %.1f ms a second with one; the\n"
+                    "  recording's writer %.1f ms a second (the system counts in steps of 10 ms)\n",
+                    dReaderMs[0] * 1000.0 / dSpentMs[0], dReaderMs[1] * 1000.0 / dSpentMs[1],
+                    dRecorderMs * 1000.0 / dSpentMs[1]);
+        long long iLineBytes = 0, iFileBytes = 0;
+        double dSeconds = 0;
+        LastRecording(&iLineBytes, &dSeconds, &iFileBytes);
+        // A minute of the line flat out: its bytes, with the framing this recording's records had.
+        const double dMinute = iLineBytes > 0 ? static_cast<double>(iFileBytes) /
+                                                    static_cast<double>(iLineBytes) * SPEED / 10.0 * 60.0
+                                              : 0.0;
+        std::printf(
+            "  recording: %lld bytes of the line in %.1f s, file %lld bytes; a minute of the line flat "
+            "out: %.0f KB (%d recordings)\n",
+            iLineBytes, dSeconds, iFileBytes, dMinute / 1024.0, iRecordings);
+    }
+
+  private:
+    void EndQuarter(double dNow) {
+        if (iCurrent < 0)
+            return;
+        const bool bWith = iCurrent % 2 == 1;
+        dReaderMs[bWith] += ThreadsCpuMs(Reader) - dReaderFrom;
+        dSpentMs[bWith] += dNow - dFrom;
+        if (dwRecorder != 0)
+            dRecorderMs += ThreadCpuMs(dwRecorder);
+        if (bWith)
+            SwitchRecording(hMain, false);
+        iCurrent = -1;
+    }
+
+    ChildProcess& Driver;
+    HWND hMain;
+    double dStart;
+    int iSeconds;
+    std::set<DWORD> Reader;
+    int iCurrent = -1;
+    int iRecordings = 0;
+    DWORD dwRecorder = 0;
+    double dFrom = 0, dReaderFrom = 0;
+    double dReaderMs[2] = {}, dSpentMs[2] = {}, dRecorderMs = 0;
+};
+
+void FlatOut(int iSeconds, bool bRecordQuarters) {
     ChildProcess Driver;
     DeviceLine Line;
     if (!StartDriver(Driver)) {
         std::printf("flatout: the driver did not attach\n");
         return;
     }
+    const HWND hMain = Driver.WaitForWindow("CLASS_Dravik", 5000);
     Line.Write(TRIGGER);
     Pump(1000);
     const double dCpuStart = Driver.CpuMs();
@@ -344,6 +500,7 @@ void FlatOut(int iSeconds) {
     TallySequence Tallies;
     const double dStart = NowMs();
     double dLineMs = dStart; // when the bytes written so far are all on the wire
+    RecordingQuarters Quarters(Driver, hMain, dStart, iSeconds);
     int nMissed = 0;
     auto Collect = [&](double dNow, bool bFinal) {
         for (; iNextDone < triggers.size(); ++iNextDone) {
@@ -374,13 +531,19 @@ void FlatOut(int iSeconds) {
         dLineMs = std::max(dLineMs, NowMs()) + static_cast<double>(bulk.size()) * BYTE_MS;
         triggers.push_back({iTally, NowMs()});
         Collect(NowMs(), false);
+        if (bRecordQuarters)
+            Quarters.Step(NowMs());
     }
     const double dWritten = NowMs() - dStart;
+    if (bRecordQuarters)
+        Quarters.Finish();
     // Served first: reading the processor time takes a while, and the driver's exchanges would
     // wait for this thread meanwhile.
     Pump(3000);
     Collect(NowMs(), true);
     const double dCpuMs = Driver.CpuMs() - dCpuStart;
+    if (bRecordQuarters)
+        Quarters.Print();
     const long lLost = LostBytes();
     StopDriver(Driver);
     const int iDiffering = DifferingSlots(Line.Sent);
@@ -389,7 +552,8 @@ void FlatOut(int iSeconds) {
                 iDriverPort, iDevice, Line.Sent.size(), triggers.size(), dWritten / 1000.0);
     if (!latencies.empty())
         PrintSpread("tally latency", latencies);
-    std::printf("  triggers whose tally was never written lit (taken out by a later one first): %d\n", nMissed);
+    std::printf("  triggers whose tally was never written lit (taken out by a later one first): %d\n",
+                nMissed);
     for (double dAt : slowAt)
         std::printf("  a trigger over 40 ms at %.1f s\n", dAt);
     std::printf("  bytes lost: %ld%s; slots differing from the decoding: %d; driver processor time %.1f%% of "
@@ -400,7 +564,8 @@ void FlatOut(int iSeconds) {
 
 int Usage() {
     std::fprintf(stderr, "usage: driver_bench.exe latency <driver COM> <device COM> [triggers]\n"
-                         "       driver_bench.exe flatout <driver COM> <device COM> <device> [seconds]\n");
+                         "       driver_bench.exe flatout <driver COM> <device COM> <device> [seconds] "
+                         "[--record]\n");
     return 2;
 }
 
@@ -429,7 +594,7 @@ int main(int argc, char** argv) {
     if (sMode == "latency")
         Latency(argc > 4 ? std::atoi(argv[4]) : 500);
     else
-        FlatOut(argc > 5 ? std::atoi(argv[5]) : 60);
+        FlatOut(argc > 5 ? std::atoi(argv[5]) : 60, argc > 6 && std::strcmp(argv[6], "--record") == 0);
     std::fflush(stdout);
     standin::Stop();
     return 0;

@@ -3,7 +3,10 @@
 // The driver's SerialPort reads COM<first>; a writer thread sends a numbered byte stream into
 // COM<second> at the pace of the line speed (start, 8 data bits, stop). A window drains every
 // WM_COMMNOTIFY the way the receive path does (reads of 16 bytes until empty) and checks the
-// stream. Then the line stays idle for 10 s while the reader thread's CPU time is measured.
+// stream; the paced runs again with the line recorded (the driver's Debug, Record line, into the
+// null device), for the reader's cost of a recording. Then the line stays idle for 10 s while the
+// reader thread's CPU time is measured, and the recording's tap is timed on its own.
+#include "serial/line_recorder.h"
 #include "serial/port_reader.h"
 #include "serial/port_table.h"
 #include "serial/serial_port.h"
@@ -112,8 +115,21 @@ double ProcessSeconds() {
     return static_cast<double>(Ticks(Kernel) + Ticks(User)) / 1e7;
 }
 
-// One run: iSpeed on the line, the writer paced to it (or as fast as it can when bPaced is false).
-void Run(HWND hWnd, int iSpeed, bool bPaced, double dSeconds, int iReadSize = 16) {
+// A recording of port record iIndex into the null device: the tap's and the writer's work
+// without a disk's.
+bool StartRecording(int iIndex) {
+    HANDLE hNull = CreateFileA("NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    return LineRecorderStart(hNull, "device 0\n", iIndex, RECORDING_LIMIT_BYTES, RECORDING_RING_BYTES) == 0;
+}
+
+void StopRecording() {
+    LineRecorderStop();
+    LineRecorderFinished(5000, nullptr);
+}
+
+// One run: iSpeed on the line, the writer paced to it (or as fast as it can when bPaced is false),
+// the line recorded or not.
+void Run(HWND hWnd, int iSpeed, bool bPaced, double dSeconds, int iReadSize = 16, bool bRecorded = false) {
     Rx = Counts{};
     SerialPort Port;
     Port.SetSpeed(iSpeed);
@@ -121,6 +137,8 @@ void Run(HWND hWnd, int iSpeed, bool bPaced, double dSeconds, int iReadSize = 16
         std::printf("cannot open COM%d\n", iDriverPort);
         return;
     }
+    if (bRecorded && !StartRecording(Port.GetIndex()))
+        std::printf("cannot record\n");
     Port.SetNotifyWindow(hWnd, iReadSize);
     PortRecord Record{};
     PortPeek(Port.GetIndex(), &Record);
@@ -167,8 +185,10 @@ void Run(HWND hWnd, int iSpeed, bool bPaced, double dSeconds, int iReadSize = 16
     const double dElapsed = dWriteEnd - dStart;
     const double dReaderCpu = ThreadSeconds(Record.hReaderThread) - dReaderBefore;
     const long long iDropped = Port.GetDroppedBytes();
-    std::printf("%8d %5d  %-8s %10.0f %10.0f %8lld %8lld %8lld %9.1f %7.1f%%\n", iSpeed, iReadSize,
-                bPaced ? "paced" : "flat-out", static_cast<double>(iSent) / dElapsed,
+    if (bRecorded)
+        StopRecording();
+    std::printf("%8d %5d  %-9s %10.0f %10.0f %8lld %8lld %8lld %9.1f %7.1f%%\n", iSpeed, iReadSize,
+                bRecorded ? "paced+rec" : (bPaced ? "paced" : "flat-out"), static_cast<double>(iSent) / dElapsed,
                 static_cast<double>(Rx.iReceived) / dElapsed, static_cast<long long>(iSent) - Rx.iReceived,
                 iDropped, Rx.iOutOfOrder, static_cast<double>(Rx.iNotifications) / dElapsed,
                 100.0 * dReaderCpu / dElapsed);
@@ -200,6 +220,28 @@ void Idle(HWND hWnd, double dSeconds) {
     Port.Close();
 }
 
+// The reader's share of a recording: one tap of a 16-byte chunk, timed over many, the writer
+// draining into the null device meanwhile.
+void Tap() {
+    constexpr int INDEX = PORT_COUNT - 1;
+    constexpr int TAPS = 50000; // within the ring: none is lost to a writer that falls behind
+    if (!StartRecording(INDEX))
+        return;
+    BYTE Chunk[16] = {};
+    const double dStart = Now();
+    for (int i = 0; i < TAPS; ++i) {
+        Chunk[0] = static_cast<BYTE>(i);
+        LineRecorderTap(INDEX, Chunk, sizeof Chunk);
+    }
+    const double dEach = (Now() - dStart) / TAPS;
+    LineRecorderStop();
+    RecordingResult Result{};
+    LineRecorderFinished(5000, &Result);
+    std::printf("\nrecording tap: %.2f us a 16-byte chunk (%lld of %d kept); at 115200 bit/s, 720 chunks a second,\n"
+                "that is %.2f ms a second of the reader's time\n",
+                dEach * 1e6, Result.llLineBytes / 16, TAPS, dEach * 720 * 1000);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -216,14 +258,17 @@ int main(int argc, char** argv) {
                               nullptr, nullptr, Class.hInstance, nullptr);
 
     std::printf("serial bench: driver reads COM%d, writer sends into COM%d\n\n", iDriverPort, iPeerPort);
-    std::printf("%8s %5s  %-8s %10s %10s %8s %8s %8s %9s %8s\n", "bit/s", "read", "writer", "sent B/s",
+    std::printf("%8s %5s  %-9s %10s %10s %8s %8s %8s %9s %8s\n", "bit/s", "read", "writer", "sent B/s",
                 "queued B/s", "lost", "dropped", "misorder", "notify/s", "reader");
-    for (int iSpeed : {38400, 115200, 921600})
+    for (int iSpeed : {38400, 115200, 921600}) {
         Run(hWnd, iSpeed, true, 4.0);
+        Run(hWnd, iSpeed, true, 4.0, 16, true);
+    }
     Run(hWnd, 921600, false, 3.0);
     // The same line read 256 bytes at a time: what the per-read cost leaves for larger reads.
     Run(hWnd, 921600, true, 3.0, 256);
     Idle(hWnd, 10.0);
+    Tap();
     DestroyWindow(hWnd);
     return 0;
 }

@@ -35,13 +35,9 @@ constexpr int DEVICE = 76;
 constexpr int LAST_COMPARED_SLOT = 1999;
 constexpr int BITS_PER_BYTE = 10;       // start, eight data bits, stop
 constexpr double BATCH_SECONDS = 0.025; // the stream is written in pieces of this much of the line
-// Mostly names and short messages, with fewer of the messages whose many values each cost a slot
-// read: about 480 slot reads a second at the line rate, a third of what the driver manages under
-// Wine (a block message alone costs 100).
-//                             block group short output text marker trigger garbage
-constexpr StreamMix SOAK_MIX = {5, 5, 20, 40, 800, 60, 60, 10};
+constexpr StreamMix SOAK_MIX = LINE_RATE_MIX;
 constexpr const char* MIX_NAMES = "block, group, short, output, text, marker, trigger, garbage";
-constexpr int REPEAT_PERCENT = 75;
+constexpr int REPEAT_PERCENT = LINE_RATE_REPEAT_PERCENT;
 constexpr int SPEED = 38400;
 // What counts as growth between the two samples: pages the heap keeps for itself come and go.
 constexpr SIZE_T MEMORY_SLACK = 512 * 1024;

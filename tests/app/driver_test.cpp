@@ -8,9 +8,13 @@
 #include "tests/support/child.h"
 #include "tests/support/dialogs.h"
 #include "tests/support/exception_watch.h"
+#include "tests/support/process_usage.h"
 #include "tests/support/process_window.h"
+#include "tests/support/published_check.h"
+#include "tests/support/random_stream.h"
 #include "tests/support/standin_view.h"
 #include "tools/devsim/messages.h"
+#include "tools/devsim/recording.h"
 #include "tools/devsim/scenario.h"
 #include "tools/memhost/memhost.h"
 #include "tools/standin/events.h"
@@ -26,6 +30,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,6 +46,8 @@ constexpr int LEFT = 75;  // on the first pair
 constexpr int RIGHT = 76; // on the second pair
 constexpr int MODAL = 77;
 constexpr int SESSION = 78;
+constexpr int REPLAYED = 79;
+constexpr int FLAT_OUT = 80;
 
 constexpr DWORD START_FAILED = 0xFFFFFFFF; // exit code -1
 constexpr int STATUS_CONTROL = 2001;
@@ -51,6 +58,7 @@ constexpr int FIRST_TALLY_CONTROL = 1005; // + n
 constexpr int LINK_SLOT = 4091;
 constexpr int ABOUT_VERSION_CONTROL = 1000;
 constexpr WPARAM EXIT_COMMAND = 105;
+constexpr WPARAM RECORD_COMMAND = 32777; // Debug, Record line
 
 using Bytes = std::vector<BYTE>;
 
@@ -137,6 +145,40 @@ std::vector<std::string> LogTexts(const std::string& sLog) {
     return texts;
 }
 
+// The file a log names after its last "Recording the line to ", or "".
+std::string RecordingPath(const std::string& sLog) {
+    const std::string sStart = "Recording the line to ";
+    const std::vector<std::string> texts = LogTexts(sLog);
+    for (auto it = texts.rbegin(); it != texts.rend(); ++it)
+        if (it->rfind(sStart, 0) == 0)
+            return it->substr(sStart.size());
+    return "";
+}
+
+// The recording, read as devsim reads it, once the driver's log calls it complete.
+devsim::Recording CompletedRecording(const DriverTree& Tree, int iDevice, const std::string& sPath) {
+    devsim::Recording Recorded;
+    if (!WaitUntil([&] { return Tree.Log(iDevice).find("Line recording complete: " + sPath) != std::string::npos; },
+                   5000)) {
+        ADD_FAILURE() << "the recording was not completed: " << Tree.Log(iDevice);
+        return Recorded;
+    }
+    std::ifstream in(sPath, std::ios::binary);
+    const std::string sFile((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string sError;
+    EXPECT_TRUE(devsim::ParseRecording(sFile, Recorded, sError)) << sError;
+    EXPECT_TRUE(Recorded.bComplete);
+    EXPECT_EQ(Recorded.iLostBytes, 0);
+    return Recorded;
+}
+
+Bytes RecordedBytes(const devsim::Recording& Recorded) {
+    Bytes bytes;
+    for (const devsim::RecordedChunk& chunk : Recorded.Chunks)
+        bytes.insert(bytes.end(), chunk.Data.begin(), chunk.Data.end());
+    return bytes;
+}
+
 // One driver process, its main window and its status panel.
 class DriverProcess {
   public:
@@ -163,6 +205,8 @@ class DriverProcess {
         PostMessageA(hMain, WM_SYSCOMMAND, SC_RESTORE, 0);
         return WaitUntil([this] { return !IsIconic(hMain); }, 3000);
     }
+    // A menu command, as the operator gives it.
+    void Command(WPARAM iCommand) const { PostMessageA(hMain, WM_COMMAND, iCommand, 0); }
     std::string Panel(int iControl) const { return DialogItemText(hPanel, iControl); }
     std::string Title() const { return WindowText(hMain); }
     bool WaitForPanel(int iControl, const std::string& sText, DWORD dwMs) const {
@@ -442,7 +486,8 @@ TEST_F(DriverRunning, F1OpensTheDriversAboutBoxWithItsOwnVersion) {
 
 // The bundled show through devsim.exe, the pair, the driver and the stand-in, against what the
 // protocol core publishes when it decodes the same bytes in memory (in this process, with an
-// in-memory slot store), and against what the show's notes say is on air at its end.
+// in-memory slot store), and against what the show's notes say is on air at its end. The driver
+// records its line meanwhile, and the recording played into a fresh driver publishes the same.
 namespace {
 
 Bytes ShowBytes() {
@@ -489,13 +534,25 @@ Decoded DecodeInMemory(const Bytes& bytes) {
 
 } // namespace
 
-TEST(DriverShow, TheBundledShowPublishesWhatTheCoreDecodesFromItsBytes) {
+// Debug, Record line given to the driver; the file its log names, or "".
+std::string StartRecording(const DriverTree& Tree, int iDevice, const DriverProcess& Driver) {
+    Driver.Command(RECORD_COMMAND);
+    std::string sPath;
+    WaitUntil([&] { return !(sPath = RecordingPath(Tree.Log(iDevice))).empty(); }, 5000);
+    return sPath;
+}
+
+TEST(DriverShow, TheBundledShowPublishesWhatTheCoreDecodesFromItsBytesAndItsRecordingReplaysAlike) {
     const Decoded expected = DecodeInMemory(ShowBytes());
     ASSERT_GT(expected.iReceived, 40);
 
     DriverTree Tree;
     DriverRig Rig;
     ASSERT_TRUE(Rig.Start(Tree, SHOW, rig::DriverPort(), rig::PeerPort()));
+    const std::string sRecording = StartRecording(Tree, SHOW, Rig.Driver);
+    ASSERT_NE(sRecording, "") << Tree.Log(SHOW);
+    // Beside the log file, named after the device and the start.
+    EXPECT_NE(sRecording.find("\\sys\\logs\\Dravik_072_2"), std::string::npos) << sRecording;
     ChildProcess Devsim;
     ASSERT_TRUE(Devsim.Start(DEVSIM_EXE, "--port " + std::to_string(rig::PeerPort()) + " play " +
                                              std::string(SHOW_SCENARIO) + " --quiet"));
@@ -529,6 +586,79 @@ TEST(DriverShow, TheBundledShowPublishesWhatTheCoreDecodesFromItsBytes) {
     const std::size_t iFailed = sLog.find("COMMS FAIL", sLog.find("Comms restored"));
     ASSERT_NE(iFailed, std::string::npos) << sLog;
     EXPECT_NE(sLog.find("Comms restored", iFailed), std::string::npos) << sLog;
+
+    // What the driver's reader received: the show's bytes, every one, in order.
+    Rig.Driver.Command(RECORD_COMMAND);
+    const devsim::Recording Recorded = CompletedRecording(Tree, SHOW, sRecording);
+    EXPECT_EQ(RecordedBytes(Recorded), ShowBytes());
+    EXPECT_EQ(Recorded.Value("device"), "72");
+    Rig.Stop();
+
+    // Played with its recorded timing into a fresh driver, it publishes the same, its silence fails
+    // the link there too, and the link comes back.
+    DriverRig Replay;
+    ASSERT_TRUE(Replay.Start(Tree, REPLAYED, rig::DriverPort(), rig::PeerPort()));
+    ChildProcess Player;
+    ASSERT_TRUE(Player.Start(DEVSIM_EXE, "--port " + std::to_string(rig::PeerPort()) + " play \"" + sRecording +
+                                             "\" --quiet"));
+    EXPECT_EQ(Player.Wait(60000), 0u);
+    EXPECT_TRUE(Replay.Driver.WaitForPanel(SERIAL_RX_CONTROL, sReceived, 5000))
+        << Replay.Driver.Panel(SERIAL_RX_CONTROL) << " messages, " << sReceived << " recorded";
+    SlotTexts replayed = PublishedSlots(Replay.Standin, 1, memhost::SLOT_COUNT - 1);
+    replayed.erase(LINK_SLOT);
+    EXPECT_EQ(replayed, published);
+    for (int n = 1; n <= 128; ++n)
+        EXPECT_EQ(Replay.Driver.Panel(FIRST_TALLY_CONTROL + n), expected.boxes.at(n)) << "tally " << n;
+    const std::string sReplayLog = Tree.Log(REPLAYED);
+    const std::size_t iReplayFailed = sReplayLog.find("COMMS FAIL", sReplayLog.find("Comms restored"));
+    ASSERT_NE(iReplayFailed, std::string::npos) << sReplayLog;
+    EXPECT_NE(sReplayLog.find("Comms restored", iReplayFailed), std::string::npos) << sReplayLog;
+    Replay.Stop();
+}
+
+// The line flat out with the recording's disk stalled: the driver still publishes every message,
+// and the recording, once the disk is back, holds exactly the bytes the device sent.
+TEST(DriverRecording, TheLineFlatOutIsRecordedWholeThroughAStalledDiskAndTheLiveRoadLosesNothing) {
+    constexpr int SECONDS = 4;
+    constexpr std::size_t LINE_BYTES_PER_SECOND = 3840; // 38400 bit/s, 10 bits a character
+    DriverTree Tree;
+    DriverRig Rig;
+    ASSERT_TRUE(Rig.Start(Tree, FLAT_OUT, rig::DriverPort(), rig::PeerPort()));
+    const std::set<DWORD> before = ThreadIdsOf(Rig.Driver.process.Id());
+    const std::string sRecording = StartRecording(Tree, FLAT_OUT, Rig.Driver);
+    ASSERT_NE(sRecording, "") << Tree.Log(FLAT_OUT);
+    devsim::Line Device;
+    devsim::LineSettings Settings;
+    Settings.iPort = rig::PeerPort();
+    std::string sError;
+    ASSERT_TRUE(Device.Open(Settings, sError)) << sError;
+
+    std::vector<unsigned char> sent;
+    {
+        // The recording's writer is the one thread the start added; held, it is a disk that stalls.
+        SuspendedThread Writer(NewThread(before, ThreadIdsOf(Rig.Driver.process.Id())));
+        ASSERT_TRUE(Writer.Held());
+        // Within the receive queue, and published at the line rate with room to spare: whatever the
+        // machine's pace, nothing of the live road may be lost.
+        RandomStream Source(20261209, LINE_RATE_MIX, LINE_RATE_REPEAT_PERCENT);
+        StreamBytes stream;
+        while (stream.size() < SECONDS * LINE_BYTES_PER_SECOND) {
+            const StreamBytes item = Source.Next();
+            stream.insert(stream.end(), item.begin(), item.end());
+        }
+        for (std::size_t i = 0; i < stream.size(); i += 64)
+            ASSERT_TRUE(SendKept(Device,
+                                 StreamBytes(stream.begin() + static_cast<long>(i),
+                                             stream.begin() + static_cast<long>(std::min(stream.size(), i + 64))),
+                                 sent));
+        std::string sReport;
+        EXPECT_EQ(CheckPublished(Rig.Standin, Device, sent, 1999, 15000, &sReport), 0u) << sReport;
+    }
+    Rig.Driver.Command(RECORD_COMMAND);
+    const devsim::Recording Recorded = CompletedRecording(Tree, FLAT_OUT, sRecording);
+    EXPECT_EQ(RecordedBytes(Recorded), sent);
+    const std::string sLog = Tree.Log(FLAT_OUT);
+    EXPECT_EQ(sLog.find("Receive queue"), std::string::npos) << sLog;
     Rig.Stop();
 }
 

@@ -1,5 +1,6 @@
 // The main window's start-up and menu: the real window, class and procedure in the test process,
 // the stand-in's core as the infodriver, real settings and log files.
+#include "app/tick.h"
 #include "tests/app/main_window_fixture.h"
 #include "tests/support/dialogs.h"
 
@@ -211,4 +212,49 @@ TEST_F(MainWindow, WithoutAnInfodriverTheWindowIsRefusedAfterTheMessageBox) {
     EXPECT_EQ(sLog.find("Serial port"), std::string::npos) << sLog;
     EXPECT_FALSE(DevicePort.IsOpen());
     EXPECT_EQ(Infodriver.hWnd, nullptr);
+}
+
+namespace {
+
+void RecordingClock(SYSTEMTIME* pTime) {
+    *pTime = SYSTEMTIME{2026, 12, 3, 9, 14, 35, 1, 0};
+}
+
+} // namespace
+
+TEST_F(MainWindow, RecordLineRecordsBesideTheLogUnderItsMarkAndAMissingFolderIsReported) {
+    StartWith("LogMode=1\r\nDebugMode=1\r\n");
+    SetLogClock(RecordingClock);
+    const std::string sFirst = sRoot + "\\sys\\logs\\Dravik_047_20261209_143501.rec";
+    const std::string sSecond = sRoot + "\\sys\\logs\\Dravik_047_20261209_143501-2.rec";
+    // The tick reports the file complete.
+    auto Completed = [&](const std::string& sFile) {
+        for (int i = 0; i < 50 && LogText().find("Line recording complete: " + sFile) == std::string::npos; ++i) {
+            Sleep(20);
+            SendMessageA(hMain, WM_TIMER, TICK_TIMER_ID, 0);
+        }
+        return LogText().find("Line recording complete: " + sFile + ", 0 bytes of the line") != std::string::npos;
+    };
+
+    Command(IDM_DEBUG_RECORD);
+    EXPECT_TRUE(Checked(IDM_POPUP_DEBUG, IDM_DEBUG_RECORD));
+    EXPECT_TRUE(ShellWindow::HasLine("Recording the line to " + sFirst));
+    EXPECT_NE(LogText().find("Recording the line to " + sFirst + "\r\r\n"), std::string::npos) << LogText();
+    Command(IDM_DEBUG_RECORD);
+    EXPECT_FALSE(Checked(IDM_POPUP_DEBUG, IDM_DEBUG_RECORD));
+    EXPECT_TRUE(ShellWindow::HasLine("Line recording stopped: " + sFirst));
+    EXPECT_TRUE(Completed(sFirst)) << LogText();
+    // Started again within the same second: a file of its own, the first kept.
+    Command(IDM_DEBUG_RECORD);
+    EXPECT_TRUE(Checked(IDM_POPUP_DEBUG, IDM_DEBUG_RECORD));
+    Command(IDM_DEBUG_RECORD);
+    EXPECT_TRUE(Completed(sSecond)) << LogText();
+    EXPECT_TRUE(std::filesystem::exists(sFirst));
+
+    // Without the log's folder nothing starts, and the list says why.
+    std::filesystem::remove_all(sRoot + "\\sys\\logs");
+    Command(IDM_DEBUG_RECORD);
+    EXPECT_FALSE(Checked(IDM_POPUP_DEBUG, IDM_DEBUG_RECORD));
+    EXPECT_TRUE(ShellWindow::HasLine("Cannot record the line to " + sFirst + " (error 3)"));
+    SetLogClock(nullptr);
 }

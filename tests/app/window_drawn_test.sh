@@ -3,11 +3,14 @@
 # in a Wine desktop of their own on Xvfb (x11 graphics driver), the window restored and
 # photographed, and the photograph checked where the window says its controls are: the status
 # panel's face, the etched frames of the five group boxes, the sunken edges of the 128 tally
-# boxes and of the counters with their digits, and text in the debug list.
+# boxes and of the counters with their digits, text in the debug list, and the lit tallies red
+# with white numbers while the unlit ones are not. The tallies are lit through the rig's
+# null-modem pair (DRAVIK_RIG_DIR, DRAVIK_RIG_PORTS): the driver reads the first port, the bytes
+# are written into the Linux side of the second.
 #
 #   window_drawn_test.sh DRAVIK_EXE STANDIN_EXE WINDOW_EXE WORK_DIR
 #
-# Without Xvfb or ImageMagick the test fails: a skipped check would pass unseen.
+# Without Xvfb, ImageMagick or the rig the test fails: a skipped check would pass unseen.
 set -uo pipefail
 
 [ $# -eq 4 ] || { echo "usage: $0 DRAVIK_EXE STANDIN_EXE WINDOW_EXE WORK_DIR" >&2; exit 2; }
@@ -15,6 +18,13 @@ DRAVIK_EXE="$1" STANDIN_EXE="$2" WINDOW_EXE="$3"
 for tool in Xvfb import convert identify wine winepath; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing (scripts/setup.sh installs it)"; exit 1; }
 done
+PORTS="${DRAVIK_RIG_PORTS:-}"
+DRIVER_PORT="${PORTS%%,*}"
+DEVICE_END="${DRAVIK_RIG_DIR:-}/com${PORTS##*,}"
+[ -n "$PORTS" ] && [ -e "$DEVICE_END" ] || { echo "FAIL: no null-modem rig (DRAVIK_RIG_DIR, DRAVIK_RIG_PORTS)"; exit 1; }
+# Output 1 with tallies 5 and 12 as its roots, then the tally trigger.
+LIT_IDS="1010 1017"
+LIGHT_TALLIES='\xb1\xb1\x05\x00\x0c\x03\x00\x00\x00\x00\x00\x00\xd2\xd2'
 
 DEVICE=913 # not used by any other test: the driver's mutex is shared by the whole wineserver
 TITLE="Dravik_913 "
@@ -76,9 +86,10 @@ exec 7>"$WORK/standin.in"
 for _ in $(seq 600); do grep -q '^ready ' "$WORK/standin.log" && break; sleep 0.1; done
 grep -q '^ready ' "$WORK/standin.log" || fail "the stand-in did not start"
 
-# No serial port: the window runs on without one. The debug list is shown and gets lines.
+# The debug list is shown and gets lines.
 mkdir -p "$WORK/site/config/system" "$WORK/site/logs"
-printf '[Dravik]\r\nDebugMode=1\r\nLogMode=0\r\nPort=250\r\n' >"$WORK/site/config/system/DEV_$DEVICE.ini"
+printf '[Dravik]\r\nDebugMode=1\r\nLogMode=0\r\nPort=%d\r\nSpeed=38400\r\n' "$DRIVER_PORT" \
+    >"$WORK/site/config/system/DEV_$DEVICE.ini"
 DRIVER_STARTED=1
 CC_ROOT="$(winepath -w "$WORK")" CC_SYSTEM=site \
     wine explorer "/desktop=$DESKTOP,$SCREEN,x11" "$(winepath -w "$DRAVIK_EXE")" "$DEVICE" \
@@ -88,6 +99,11 @@ window() { wine "$WINDOW_EXE" --desktop "$DESKTOP" --wait 60 "$@" 2>>"$WORK/wind
 read -r X Y W H < <(window restore "$TITLE") || true
 [ -n "${H:-}" ] || fail "the driver's window did not appear or stayed minimised"
 window children "$TITLE" >"$WORK/children.txt" || fail "cannot list the window's controls"
+printf "$LIGHT_TALLIES" >"$DEVICE_END" || fail "cannot write to $DEVICE_END"
+for _ in $(seq 100); do
+    [ "$(window text "$TITLE" 1010 | tr -d '\r')" = "1010 5" ] && break
+    sleep 0.2
+done
 
 # One photograph, checked against the controls' own rectangles (screen = desktop = image).
 check_photo() {
@@ -95,7 +111,8 @@ check_photo() {
     local colours
     colours="$(identify -format %k "$WORK/window.png" 2>/dev/null)"
     [ "${colours:-0}" -ge 6 ] || { echo "only ${colours:-0} colours in the window: not drawn"; return 1; }
-    convert "$WORK/window.png" -depth 8 txt:- | awk -v ox="$X" -v oy="$Y" '
+    convert "$WORK/window.png" -depth 8 txt:- | awk -v ox="$X" -v oy="$Y" -v lit="$LIT_IDS" '
+        BEGIN { split(lit, litlist, " "); for (k in litlist) islit[litlist[k]] = 1 }
         FNR == NR {
             # id x y w h class visible text
             n++; id[n] = $1; cx[n] = $2 - ox; cy[n] = $3 - oy; cw[n] = $4; ch[n] = $5; cls[n] = $6
@@ -108,6 +125,8 @@ check_photo() {
             split($1, xy, /[,:]/)
             rgb = $2; gsub(/[()]/, "", rgb); split(rgb, c, ",")
             L[xy[1] "," xy[2]] = int((3 * c[1] + 6 * c[2] + c[3]) / 10)
+            if (c[1] > 150 && c[2] < 80 && c[3] < 80) R[xy[1] "," xy[2]] = 1
+            if (c[1] > 220 && c[2] > 220 && c[3] > 220) Wh[xy[1] "," xy[2]] = 1
         }
         function shadow(x, y) { return L[x "," y] < face - 25 }
         function light(x, y) { return L[x "," y] >= face - 5 }
@@ -125,6 +144,17 @@ check_photo() {
                    col("s", cx[i], cy[i] + 1, cy[i] + ch[i] - 2) >= 0.9 &&
                    row("l", cy[i] + ch[i] - 1, cx[i] + 1, cx[i] + cw[i] - 2) >= 0.9 &&
                    col("l", cx[i] + cw[i] - 1, cy[i] + 1, cy[i] + ch[i] - 2) >= 0.9
+        }
+        # Shares of the inside of control i that are red, and white.
+        function reds(i,    x, y, k, all) {
+            for (y = cy[i] + 2; y < cy[i] + ch[i] - 2; y++)
+                for (x = cx[i] + 2; x < cx[i] + cw[i] - 2; x++) { all++; k += (x "," y) in R }
+            return all ? k / all : 0
+        }
+        function whites(i,    x, y, k) {
+            for (y = cy[i] + 2; y < cy[i] + ch[i] - 2; y++)
+                for (x = cx[i] + 2; x < cx[i] + cw[i] - 2; x++) k += (x "," y) in Wh
+            return k
         }
         function inked(i, limit,    x, y, k) {
             for (y = cy[i] + 2; y < cy[i] + ch[i] - 2; y++)
@@ -154,6 +184,9 @@ check_photo() {
                 if (id[i] >= 1006 && id[i] <= 1133) {
                     tallies++
                     if (!sunken(i)) { broken = broken " " id[i] - 1005; bad++ }
+                    if (id[i] in islit) {
+                        if (reds(i) < 0.6 || whites(i) < 4) { print "lit tally " id[i] - 1005 " is not white on red"; bad++ }
+                    } else if (reds(i) > 0.05) { print "unlit tally " id[i] - 1005 " is red"; bad++ }
                 }
                 if (id[i] >= 2006 && id[i] <= 2008) {
                     if (!sunken(i)) { print "counter " id[i] " has no sunken edge"; bad++ }

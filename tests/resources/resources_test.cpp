@@ -182,7 +182,7 @@ TEST(Menu, CarriesTheCommandsAndTheRightAlignedHelp) {
     };
     EXPECT_EQ(Ids(GetSubMenu(hMenu, 0)), std::vector<int>{IDM_EXIT});
     EXPECT_EQ(Ids(GetSubMenu(hMenu, IDM_POPUP_DEBUG)),
-              (std::vector<int>{IDM_DEBUG_ON, IDM_DEBUG_HIDE, 0, IDM_DEBUG_CLEAR}));
+              (std::vector<int>{IDM_DEBUG_ON, IDM_DEBUG_HIDE, 0, IDM_DEBUG_CLEAR, 0, IDM_DEBUG_RECORD}));
     EXPECT_EQ(Ids(GetSubMenu(hMenu, IDM_POPUP_LOG)), std::vector<int>{IDM_LOG_ENABLE});
     EXPECT_EQ(Ids(GetSubMenu(hMenu, 3)), std::vector<int>{IDM_ABOUT});
 
@@ -198,6 +198,8 @@ TEST(Menu, CarriesTheCommandsAndTheRightAlignedHelp) {
     char szText[32] = "";
     GetMenuStringA(hMenu, 1, szText, sizeof szText, MF_BYPOSITION);
     EXPECT_STREQ(szText, "D&ebug");
+    GetMenuStringA(GetSubMenu(hMenu, IDM_POPUP_DEBUG), IDM_DEBUG_RECORD, szText, sizeof szText, MF_BYCOMMAND);
+    EXPECT_STREQ(szText, "Record line");
     DestroyMenu(hMenu);
 
     HACCEL hAccel = LoadAcceleratorsA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINMENU));

@@ -1,8 +1,12 @@
-// The device simulator: message layouts, the scenario format, the bundled show, and a scenario
-// played through the null-modem pair into the driver's SerialPort.
+// The device simulator: message layouts, the scenario format, the bundled show, a scenario played
+// through the null-modem pair into the driver's SerialPort, and the line recording its reader
+// makes, read back as the simulator reads it.
+#include "serial/line_recorder.h"
 #include "serial/serial_port.h"
 #include "tests/serial/rig.h"
+#include "tests/support/process_usage.h"
 #include "tools/devsim/line.h"
+#include "tools/devsim/recording.h"
 #include "tools/devsim/scenario.h"
 
 #include <gtest/gtest.h>
@@ -160,6 +164,175 @@ TEST(DevsimLine, AScenarioPlayedIntoThePeerArrivesWholeThroughTheDriversPort) {
     EXPECT_TRUE(Window.PumpUntil([&] { return Window.Received().size() >= Expected.size(); }, 3000));
     EXPECT_EQ(Window.Received(), Expected);
     Port.Close();
+}
+
+// The reader's port, a simulator on the pair's other end, and the recording of what the reader
+// delivers, read back as devsim reads it.
+class DevsimRecording : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        rig::DrainPair();
+        char szTemp[MAX_PATH] = "";
+        GetTempPathA(MAX_PATH, szTemp);
+        sPath = std::string(szTemp) + "dravik_recording_" + std::to_string(GetCurrentProcessId()) + ".rec";
+        DeleteFileA(sPath.c_str());
+        Port.SetSpeed(115200);
+        ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+        ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
+        LineSettings Settings;
+        Settings.iPort = rig::PeerPort();
+        Settings.iSpeed = 115200;
+        std::string sError;
+        ASSERT_TRUE(Simulator.Open(Settings, sError)) << sError;
+    }
+    void TearDown() override {
+        LineRecorderStop();
+        LineRecorderFinished(10000, nullptr);
+        Port.Close();
+        DeleteFileA(sPath.c_str());
+    }
+
+    DWORD Start(HANDLE hFile, LONGLONG llLimit = RECORDING_LIMIT_BYTES, int iRing = RECORDING_RING_BYTES) {
+        return LineRecorderStart(hFile, "device 9\nspeed 115200\n", rig::DriverPort() - 1, llLimit, iRing);
+    }
+    DWORD StartFile(LONGLONG llLimit = RECORDING_LIMIT_BYTES, int iRing = RECORDING_RING_BYTES) {
+        return Start(CreateFileA(sPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, 0, nullptr),
+                     llLimit, iRing);
+    }
+    // Sent whole through the pair, and the reader's window has it all: the live road is intact.
+    void SendAndReceive(const Bytes& Data) {
+        ASSERT_TRUE(Simulator.Send(Data));
+        Sent.insert(Sent.end(), Data.begin(), Data.end());
+        EXPECT_TRUE(Window.PumpUntil([&] { return Window.Received().size() >= Sent.size(); }, 10000));
+    }
+    RecordingResult StopAndFinish() {
+        LineRecorderStop();
+        RecordingResult Result{};
+        EXPECT_TRUE(LineRecorderFinished(10000, &Result));
+        return Result;
+    }
+    Recording Read() {
+        std::ifstream In(sPath, std::ios::binary);
+        std::stringstream Text;
+        Text << In.rdbuf();
+        Recording R;
+        std::string sError;
+        EXPECT_TRUE(ParseRecording(Text.str(), R, sError)) << sError;
+        return R;
+    }
+    static Bytes LineBytes(const Recording& R) {
+        Bytes All;
+        for (const RecordedChunk& c : R.Chunks)
+            All.insert(All.end(), c.Data.begin(), c.Data.end());
+        return All;
+    }
+    static double NowMs() {
+        LARGE_INTEGER Now, Frequency;
+        QueryPerformanceCounter(&Now);
+        QueryPerformanceFrequency(&Frequency);
+        return static_cast<double>(Now.QuadPart) * 1000.0 / static_cast<double>(Frequency.QuadPart);
+    }
+
+    std::string sPath;
+    rig::NotifyWindow Window;
+    SerialPort Port;
+    Line Simulator;
+    Bytes Sent;
+};
+
+TEST_F(DevsimRecording, EveryDeliveredByteIsRecordedInOrderNoEarlierThanItWasSent) {
+    const double dBefore = NowMs();
+    ASSERT_EQ(StartFile(), 0u);
+    const double dStarted = NowMs();
+    // One at a time.
+    EXPECT_EQ(Start(CreateFileA("NUL", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)),
+              static_cast<DWORD>(ERROR_BUSY));
+    SendAndReceive(rig::Pattern(3000, 7));
+    Window.Pump(300);
+    const double dSecondSent = NowMs();
+    SendAndReceive(rig::Pattern(500, 8));
+    const RecordingResult Result = StopAndFinish();
+    const double dFinished = NowMs();
+
+    EXPECT_EQ(Result.iEnd, RECORDING_STOPPED);
+    EXPECT_EQ(Result.llLostBytes, 0);
+    EXPECT_EQ(Result.llLineBytes, static_cast<LONGLONG>(Sent.size()));
+    const Recording R = Read();
+    EXPECT_TRUE(R.bComplete);
+    EXPECT_EQ(R.Value("device"), "9");
+    EXPECT_EQ(LineBytes(R), Sent);
+    EXPECT_EQ(Result.llFileBytes, static_cast<LONGLONG>(std::ifstream(sPath, std::ios::binary | std::ios::ate).tellg()));
+    // A byte is received after it was sent and before the recording ended: its time lies between.
+    long long iOffset = 0, iPrevious = 0;
+    for (const RecordedChunk& c : R.Chunks) {
+        EXPECT_GE(c.iMs, iPrevious);
+        iPrevious = c.iMs;
+        if (iOffset + static_cast<long long>(c.Data.size()) > 3000 && iOffset <= 3000) {
+            EXPECT_GE(static_cast<double>(c.iMs), dSecondSent - dStarted - 1) << "the second burst's first byte";
+        }
+        iOffset += static_cast<long long>(c.Data.size());
+    }
+    EXPECT_LE(static_cast<double>(R.iEndMs), dFinished - dBefore + 1);
+    EXPECT_GE(R.iEndMs, iPrevious);
+}
+
+TEST_F(DevsimRecording, ALimitEndsTheFileOnWholeRecordsAndAFailedWriteEndsItWhileTheLineGoesOn) {
+    constexpr LONGLONG LIMIT = 2000;
+    ASSERT_EQ(StartFile(LIMIT), 0u);
+    SendAndReceive(rig::Pattern(4000, 3));
+    RecordingResult Result{};
+    ASSERT_TRUE(LineRecorderFinished(10000, &Result)) << "the limit did not end it";
+    EXPECT_FALSE(LineRecorderRunning());
+    EXPECT_EQ(Result.iEnd, RECORDING_AT_LIMIT);
+    EXPECT_LE(Result.llFileBytes, LIMIT);
+    EXPECT_GT(Result.llFileBytes, LIMIT - 300); // no more than one record short of it
+    const Recording R = Read();
+    EXPECT_TRUE(R.bComplete);
+    const Bytes Recorded = LineBytes(R);
+    EXPECT_EQ(Recorded, Bytes(Sent.begin(), Sent.begin() + static_cast<long>(Recorded.size())));
+
+    // A full disk: the header's write fails.
+    HANDLE hFull = CreateFileA("Z:\\dev\\full", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hFull, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(Start(hFull), 0u);
+    ASSERT_TRUE(LineRecorderFinished(10000, &Result));
+    EXPECT_EQ(Result.iEnd, RECORDING_FAILED);
+    EXPECT_EQ(Result.dwError, static_cast<DWORD>(ERROR_DISK_FULL));
+    EXPECT_FALSE(LineRecorderRunning());
+    SendAndReceive(rig::Pattern(500, 4));
+    EXPECT_EQ(Window.Received(), Sent);
+}
+
+TEST_F(DevsimRecording, AStalledWriterCostsTheRecordingNotTheLineAndTheLossIsNotedWhereItHappened) {
+    const std::set<DWORD> Before = ThreadIdsOf(GetCurrentProcessId());
+    ASSERT_EQ(StartFile(RECORDING_LIMIT_BYTES, RECORDING_RING_MIN_BYTES), 0u);
+    // The disk stalls: the writer is held while the line brings four rings' worth.
+    {
+        SuspendedThread Writer(NewThread(Before, ThreadIdsOf(GetCurrentProcessId())));
+        ASSERT_TRUE(Writer.Held());
+        SendAndReceive(rig::Pattern(4 * RECORDING_RING_MIN_BYTES, 5));
+    }
+    SendAndReceive(rig::Pattern(300, 6));
+    const RecordingResult Result = StopAndFinish();
+
+    EXPECT_EQ(Window.Received(), Sent);
+    EXPECT_GT(Result.llLostBytes, 0);
+    EXPECT_EQ(Result.llLineBytes + Result.llLostBytes, static_cast<LONGLONG>(Sent.size()));
+    // What was kept is the line with the lost stretches cut out where the notes say.
+    const Recording R = Read();
+    EXPECT_EQ(R.iLostBytes, Result.llLostBytes);
+    std::size_t iAt = 0;
+    for (const RecordedChunk& c : R.Chunks) {
+        if (c.iLost > 0) {
+            iAt += static_cast<std::size_t>(c.iLost);
+            continue;
+        }
+        ASSERT_LE(iAt + c.Data.size(), Sent.size());
+        EXPECT_EQ(c.Data, Bytes(Sent.begin() + static_cast<long>(iAt), Sent.begin() + static_cast<long>(iAt + c.Data.size())))
+            << "chunk at " << c.iMs << " ms";
+        iAt += c.Data.size();
+    }
+    EXPECT_EQ(iAt, Sent.size()) << "every byte is recorded in its place or counted where it was lost";
 }
 
 } // namespace

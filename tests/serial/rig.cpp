@@ -3,8 +3,7 @@
 #include "serial/port_reader.h"
 #include "serial/serial_port.h"
 #include "tests/support/linux_command.h"
-
-#include <tlhelp32.h>
+#include "tests/support/process_usage.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -92,17 +91,7 @@ void DrainPair(int iDriverPort, int iPeerPort) {
 }
 
 int ThreadCount() {
-    HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (hSnap == INVALID_HANDLE_VALUE)
-        return -1;
-    THREADENTRY32 Entry{};
-    Entry.dwSize = sizeof Entry;
-    int n = 0;
-    for (BOOL b = Thread32First(hSnap, &Entry); b; b = Thread32Next(hSnap, &Entry))
-        if (Entry.th32OwnerProcessID == GetCurrentProcessId())
-            ++n;
-    CloseHandle(hSnap);
-    return n;
+    return static_cast<int>(ThreadIdsOf(GetCurrentProcessId()).size());
 }
 
 std::vector<BYTE> Pattern(size_t nBytes, unsigned iSeed) {

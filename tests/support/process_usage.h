@@ -1,11 +1,13 @@
 #pragma once
-// Another process's memory and handles, looked at from outside. Wine reports no handle count for
-// another process (GetProcessHandleCount gives 0) and no private bytes; the system's handle table
-// and the anonymous memory it reports as page-file use stand in for them there.
+// Another process's memory, handles and threads, looked at from outside. Wine reports no handle
+// count for another process (GetProcessHandleCount gives 0) and no private bytes; the system's
+// handle table and the anonymous memory it reports as page-file use stand in for them there.
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 #include <winternl.h>
 
+#include <set>
 #include <vector>
 
 struct ProcessUsage {
@@ -76,3 +78,54 @@ inline ProcessUsage UsageOf(HANDLE hProcess, DWORD dwProcessId) {
     Usage.bValid = Usage.dwHandles != 0;
     return Usage;
 }
+
+// The ids of the process's threads now.
+inline std::set<DWORD> ThreadIdsOf(DWORD dwProcessId) {
+    std::set<DWORD> Ids;
+    HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (hSnap == INVALID_HANDLE_VALUE)
+        return Ids;
+    THREADENTRY32 Entry{};
+    Entry.dwSize = sizeof Entry;
+    for (BOOL b = Thread32First(hSnap, &Entry); b; b = Thread32Next(hSnap, &Entry))
+        if (Entry.th32OwnerProcessID == dwProcessId)
+            Ids.insert(Entry.th32ThreadID);
+    CloseHandle(hSnap);
+    return Ids;
+}
+
+// The one thread that is in After but not in Before, or 0 when there is not exactly one.
+inline DWORD NewThread(const std::set<DWORD>& Before, const std::set<DWORD>& After) {
+    DWORD dwNew = 0;
+    for (DWORD dwId : After)
+        if (Before.count(dwId) == 0) {
+            if (dwNew != 0)
+                return 0;
+            dwNew = dwId;
+        }
+    return dwNew;
+}
+
+// A thread of any process held still for as long as this lives, as a stalled disk holds a writer.
+class SuspendedThread {
+  public:
+    explicit SuspendedThread(DWORD dwThreadId)
+        : hThread(dwThreadId != 0 ? OpenThread(THREAD_SUSPEND_RESUME, FALSE, dwThreadId) : nullptr) {
+        if (hThread != nullptr && SuspendThread(hThread) == static_cast<DWORD>(-1)) {
+            CloseHandle(hThread);
+            hThread = nullptr;
+        }
+    }
+    ~SuspendedThread() {
+        if (hThread != nullptr) {
+            ResumeThread(hThread);
+            CloseHandle(hThread);
+        }
+    }
+    SuspendedThread(const SuspendedThread&) = delete;
+    SuspendedThread& operator=(const SuspendedThread&) = delete;
+    bool Held() const { return hThread != nullptr; }
+
+  private:
+    HANDLE hThread;
+};

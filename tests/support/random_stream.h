@@ -29,6 +29,13 @@ enum StreamItem : int {
 // Relative weights of the item kinds, indexed by StreamItem.
 using StreamMix = std::array<int, ITEM_KINDS>;
 
+// A switcher's everyday traffic: mostly names and short messages, with fewer of the messages whose
+// many values each cost a slot read. About 480 slot reads a second at the line rate, a third of
+// what the driver manages under Wine (a block message alone costs 100).
+//                                   block group short output text marker trigger garbage
+constexpr StreamMix LINE_RATE_MIX = {5, 5, 20, 40, 800, 60, 60, 10};
+constexpr int LINE_RATE_REPEAT_PERCENT = 75;
+
 class RandomStream {
   public:
     RandomStream(std::uint32_t uSeed, const StreamMix& ItemWeights, int iRepeatPercent)

@@ -1,5 +1,7 @@
-// devsim: plays device messages into a COM port, or captures what arrives on one.
+// devsim: plays device messages or a line recording into a COM port, captures what arrives on one,
+// and describes recordings.
 #include "tools/devsim/line.h"
+#include "tools/devsim/recording.h"
 #include "tools/devsim/scenario.h"
 
 #include <cstdio>
@@ -16,8 +18,14 @@ namespace {
 
 const char szUsage[] = R"(devsim - Dravik device simulator
 
-  devsim --port N [line options] play FILE [--loop N] [--ext] [--quiet]
-      Plays a scenario (format below) or a capture made by 'capture'.
+  devsim --port N [line options] play FILE [--loop N] [--rate R|max] [--ext] [--quiet]
+      Plays a scenario (format below), a capture made by 'capture', or a line recording made by
+      the driver (Debug, Record line) with its recorded timing. --rate 4 plays four times as fast,
+      --rate max as fast as the line allows. A recording sets the line speed unless --speed does.
+  devsim info FILE
+      Describes a line recording: its device, start, port, duration, bytes, losses.
+  devsim print FILE
+      Writes a line recording as a scenario (at + raw lines) to standard output.
   devsim --port N [line options] send FILE
       Sends a binary file as it is (a raw capture taken elsewhere), at the pace of the line.
   devsim --port N [line options] capture FILE [--seconds S] [--idle S]
@@ -34,8 +42,9 @@ struct Options {
     LineSettings Line;
     std::string sCommand, sFile;
     int iLoops = 1;
-    bool bExtensions = false, bQuiet = false;
+    bool bExtensions = false, bQuiet = false, bSpeedGiven = false;
     double dSeconds = 60, dIdle = 0;
+    double dRate = 1; // 0: as fast as the line allows
 };
 
 bool ReadFileText(const std::string& sPath, std::string& sText) {
@@ -54,8 +63,15 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         const std::string a = argv[i];
         if (a == "--port")
             o.Line.iPort = std::atoi(Value(i));
-        else if (a == "--speed")
+        else if (a == "--speed") {
             o.Line.iSpeed = std::atoi(Value(i));
+            o.bSpeedGiven = true;
+        } else if (a == "--rate") {
+            const std::string r = Value(i);
+            o.dRate = r == "max" ? 0 : std::atof(r.c_str());
+            if (r != "max" && o.dRate <= 0)
+                return false;
+        }
         else if (a == "--data")
             o.Line.iDataBits = std::atoi(Value(i));
         else if (a == "--parity") {
@@ -92,17 +108,41 @@ bool ParseOptions(int argc, char** argv, Options& o) {
         else
             return false;
     }
-    return !o.sCommand.empty() && !o.sFile.empty() && o.Line.iPort > 0;
+    const bool bNeedsPort = o.sCommand != "info" && o.sCommand != "print";
+    return !o.sCommand.empty() && !o.sFile.empty() && (o.Line.iPort > 0 || !bNeedsPort);
 }
 
-int Play(const Options& o) {
+bool ReadRecording(const std::string& sPath, Recording& R) {
+    std::string sData, sError;
+    if (!ReadFileText(sPath, sData)) {
+        std::fprintf(stderr, "devsim: cannot read %s\n", sPath.c_str());
+        return false;
+    }
+    if (!ParseRecording(sData, R, sError)) {
+        std::fprintf(stderr, "devsim: %s: %s\n", sPath.c_str(), sError.c_str());
+        return false;
+    }
+    return true;
+}
+
+int Play(Options o) {
     std::string sText, sError;
     if (!ReadFileText(o.sFile, sText)) {
         std::fprintf(stderr, "devsim: cannot read %s\n", o.sFile.c_str());
         return 1;
     }
     std::vector<Step> Steps;
-    if (!ParseScenario(sText, o.bExtensions, Steps, sError)) {
+    const bool bRecording = IsRecording(sText);
+    if (bRecording) {
+        Recording R;
+        if (!ParseRecording(sText, R, sError)) {
+            std::fprintf(stderr, "devsim: %s: %s\n", o.sFile.c_str(), sError.c_str());
+            return 1;
+        }
+        if (!o.bSpeedGiven && std::atoi(R.Value("speed").c_str()) > 0)
+            o.Line.iSpeed = std::atoi(R.Value("speed").c_str());
+        Steps = RecordingSteps(R);
+    } else if (!ParseScenario(sText, o.bExtensions, Steps, sError)) {
         std::fprintf(stderr, "devsim: %s: %s\n", o.sFile.c_str(), sError.c_str());
         return 1;
     }
@@ -126,10 +166,12 @@ int Play(const Options& o) {
                     iBytes += static_cast<long long>(s.Data.size());
                     break;
                 case StepKind::Wait:
-                    Port.WaitUntil(Port.Elapsed() + static_cast<double>(s.iMs));
+                    if (o.dRate > 0)
+                        Port.WaitUntil(Port.Elapsed() + static_cast<double>(s.iMs) / o.dRate);
                     break;
                 case StepKind::At:
-                    Port.WaitUntil(dLoopStart + static_cast<double>(s.iMs));
+                    if (o.dRate > 0)
+                        Port.WaitUntil(dLoopStart + static_cast<double>(s.iMs) / o.dRate);
                     break;
                 case StepKind::Say:
                     if (!o.bQuiet)
@@ -139,8 +181,8 @@ int Play(const Options& o) {
             std::fflush(stdout);
         }
     }
-    std::printf("devsim: sent %lld messages, %lld bytes in %.1f s\n", iMessages, iBytes,
-                Port.Elapsed() / 1000.0);
+    std::printf("devsim: sent %lld %s, %lld bytes in %.1f s\n", iMessages, bRecording ? "chunks" : "messages",
+                iBytes, Port.Elapsed() / 1000.0);
     return 0;
 }
 
@@ -198,18 +240,41 @@ int Capture(const Options& o) {
             continue;
         dLastByte = Port.Elapsed();
         // The time of the chunk's first byte, as near as a read can tell.
-        std::fprintf(pOut, "at %.0f\n", dLastByte);
-        for (size_t i = 0; i < Chunk.size(); i += 32) {
-            std::fputs("raw", pOut);
-            for (size_t k = i; k < Chunk.size() && k < i + 32; ++k)
-                std::fprintf(pOut, " %02x", Chunk[k]);
-            std::fputc('\n', pOut);
-        }
+        std::fputs(ChunkScenarioText(static_cast<long long>(dLastByte + 0.5), Chunk).c_str(), pOut);
         std::fflush(pOut);
         iBytes += static_cast<long long>(Chunk.size());
     }
     std::fclose(pOut);
     std::printf("devsim: captured %lld bytes in %.1f s\n", iBytes, Port.Elapsed() / 1000.0);
+    return 0;
+}
+
+int Info(const Options& o) {
+    Recording R;
+    if (!ReadRecording(o.sFile, R))
+        return 1;
+    std::string sData;
+    ReadFileText(o.sFile, sData);
+    // One word a key, for scripts.
+    std::printf("recording  %s\n", o.sFile.c_str());
+    for (const auto& [sKey, sValue] : R.Header)
+        std::printf("%-10s %s\n", sKey.c_str(), sValue.c_str());
+    long long iChunks = 0;
+    for (const RecordedChunk& c : R.Chunks)
+        iChunks += c.iLost == 0;
+    std::printf("duration   %.3f s\n", static_cast<double>(R.iEndMs) / 1000.0);
+    std::printf("line       %lld bytes in %lld chunks\n", R.iLineBytes, iChunks);
+    std::printf("lost       %lld bytes\n", R.iLostBytes);
+    std::printf("file       %zu bytes\n", sData.size());
+    std::printf("complete   %s\n", R.bComplete ? "yes" : "no: cut short, it plays up to its last whole record");
+    return 0;
+}
+
+int Print(const Options& o) {
+    Recording R;
+    if (!ReadRecording(o.sFile, R))
+        return 1;
+    std::fputs(RecordingScenario(R).c_str(), stdout);
     return 0;
 }
 
@@ -229,6 +294,10 @@ int main(int argc, char** argv) {
         return SendBinary(o);
     if (o.sCommand == "capture")
         return Capture(o);
+    if (o.sCommand == "info")
+        return Info(o);
+    if (o.sCommand == "print")
+        return Print(o);
     std::fputs(szUsage, stdout);
     return 2;
 }

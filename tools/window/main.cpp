@@ -1,7 +1,8 @@
 // window.exe: finds a top-level window by the start of its title, in the caller's desktop or in
-// a named one, and restores it, reads the texts of its controls or closes it. For scripts that
-// drive a GUI program they did not start from a Windows process (the demonstration, the
-// screenshot test): a Wine desktop started by explorer cannot be reached from plain "wine".
+// a named one, and restores it, reads the texts of its controls, gives it a menu command or
+// closes it. For scripts that drive a GUI program they did not start from a Windows process (the
+// demonstration, the screenshot test): a Wine desktop started by explorer cannot be reached from
+// plain "wine".
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -27,6 +28,7 @@ const char szUsage[] =
     "  text TITLE ID...     print \"ID text\" for each control id among its descendants\n"
     "  children TITLE       print every descendant: id x y width height class visible(1/0) text,\n"
     "                       positions on the screen\n"
+    "  command TITLE ID     post it the menu command ID (WM_COMMAND)\n"
     "  close TITLE          send it WM_CLOSE and wait until it has gone\n"
     "  --desktop NAME       look in that desktop (a Wine desktop: explorer /desktop=NAME)\n"
     "Exit code 0, 1 when the window (or a control) is not found in time, 2 for bad usage.\n";
@@ -167,7 +169,8 @@ int main(int argc, char** argv) {
     const char* pszTitle = argv[iArg + 1];
     const bool bKnown = std::strcmp(pszCommand, "wait") == 0 || std::strcmp(pszCommand, "restore") == 0 ||
                         std::strcmp(pszCommand, "text") == 0 || std::strcmp(pszCommand, "close") == 0 ||
-                        std::strcmp(pszCommand, "children") == 0;
+                        std::strcmp(pszCommand, "children") == 0 ||
+                        (std::strcmp(pszCommand, "command") == 0 && argc - iArg == 3);
     if (!bKnown) {
         std::fputs(szUsage, stderr);
         return EXIT_USAGE;
@@ -183,6 +186,8 @@ int main(int argc, char** argv) {
         return PrintControlTexts(hWnd, argc - iArg - 2, argv + iArg + 2);
     if (std::strcmp(pszCommand, "close") == 0)
         return Close(hWnd, iWaitSeconds);
+    if (std::strcmp(pszCommand, "command") == 0)
+        return PostMessageA(hWnd, WM_COMMAND, MAKEWPARAM(std::atoi(argv[iArg + 2]), 0), 0) ? EXIT_OK : EXIT_NOT_FOUND;
     if (std::strcmp(pszCommand, "children") == 0) {
         EnumChildWindows(hWnd, PrintChild, 0);
         return EXIT_OK;
