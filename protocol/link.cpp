@@ -45,8 +45,10 @@ void SuperviseSilence() {
         ResetLink();
         // The failure reaches slot 4091 before the poll, as it always has, unless framing has
         // work to do first.
-        if (!ReceiveWaiting())
+        if (!ReceiveWaiting()) {
             PublishPending();
+            ShowLinkCounts();
+        }
     } else if (iSilentTicks < SILENT_TICKS_TO_FAIL - 1) {
         ++iSilentTicks;
     }

@@ -1,6 +1,5 @@
 #include "protocol/publish.h"
 
-#include "protocol/assembly.h"
 #include "protocol/external.h"
 #include "protocol/pending.h"
 #include "protocol/tally.h"
@@ -49,8 +48,6 @@ int PublishPending() {
         if (bGaveWay || TickCountMs() - ulStart >= PUBLISH_BUDGET_MS)
             break;
     }
-    if (nSent > 0)
-        ShowLinkCounts();
     NoteEpisode();
     return nSent;
 }
