@@ -19,20 +19,28 @@ Bytes ChangedBlock(int i) {
     return Msg(0x81, Repeat(i % 2 ? 0x55 : 0xAA, 23));
 }
 
-// The writes the landed driver made, before publishing was deferred, for the streams of
-// OneMessagePerNotificationWritesAsTheDriverAlwaysHas: one "# extensions N" line for each stream,
-// then a "slot<TAB>text" line for each write.
-std::vector<std::vector<SlotWrite>> KeptWrites() {
+using NotificationWrites = std::vector<std::vector<SlotWrite>>;
+
+// The writes the driver made before publishing was deferred, for the streams of
+// OneMessagePerNotificationWritesAsTheDriverAlwaysHas: a "# extensions N" line for each stream,
+// then a line for each notification with its writes, "slot=text", separated by tabs.
+std::vector<NotificationWrites> KeptWrites() {
     std::ifstream In(DRAVIK_PROTOCOL_TEST_DATA "/one_message_per_notification.tsv");
-    std::vector<std::vector<SlotWrite>> streams;
+    std::vector<NotificationWrites> streams;
     for (std::string sLine; std::getline(In, sLine);) {
         if (sLine.rfind("# ", 0) == 0) {
             streams.emplace_back();
             continue;
         }
-        const std::size_t iTab = sLine.find('\t');
-        if (!streams.empty() && iTab != std::string::npos)
-            streams.back().push_back({std::stoi(sLine.substr(0, iTab)), sLine.substr(iTab + 1)});
+        if (streams.empty())
+            continue;
+        std::vector<SlotWrite>& writes = streams.back().emplace_back();
+        std::istringstream Fields(sLine);
+        for (std::string sWrite; std::getline(Fields, sWrite, '\t');) {
+            const std::size_t iEquals = sWrite.find('=');
+            if (iEquals != std::string::npos)
+                writes.push_back({std::stoi(sWrite.substr(0, iEquals)), sWrite.substr(iEquals + 1)});
+        }
     }
     return streams;
 }
@@ -40,20 +48,28 @@ std::vector<std::vector<SlotWrite>> KeptWrites() {
 } // namespace
 
 TEST_F(PublishTest, OneMessagePerNotificationWritesAsTheDriverAlwaysHas) {
-    const std::vector<std::vector<SlotWrite>> kept = KeptWrites();
+    const std::vector<NotificationWrites> kept = KeptWrites();
     ASSERT_EQ(kept.size(), 2u);
     for (bool bLong : {false, true}) {
         ProtocolTest::SetUp();
         bExtensions = bLong;
         bCommsOK = false;
         StreamGenerator gen(bLong ? 9003u : 9002u, bLong);
-        Deliver(Msg(0xD1));
-        Settle();
-        for (int i = 0; i < 60; ++i) {
-            Deliver(gen.ValidMessage());
+        NotificationWrites written;
+        auto Notification = [&](const Bytes& message) {
+            const std::size_t nBefore = memhost::Writes().size();
+            Deliver(message);
             Settle();
-        }
-        EXPECT_EQ(memhost::Writes(), kept[bLong ? 1 : 0]) << (bLong ? "long" : "short");
+            written.emplace_back(memhost::Writes().begin() + static_cast<std::ptrdiff_t>(nBefore),
+                                 memhost::Writes().end());
+        };
+        Notification(Msg(0xD1));
+        for (int i = 0; i < 60; ++i)
+            Notification(gen.ValidMessage());
+        ASSERT_EQ(written.size(), kept[bLong ? 1 : 0].size());
+        for (std::size_t i = 0; i < written.size(); ++i)
+            ASSERT_EQ(written[i], kept[bLong ? 1 : 0][i])
+                << (bLong ? "long" : "short") << ", notification " << i;
     }
 }
 
