@@ -3,7 +3,8 @@
 # Installs what is missing, builds build-fuzz/ with clang, makes the seed corpus from the bundled
 # stream and scenario, fuzzes, and prints executions, run time, corpus, coverage and findings.
 # Exits non-zero on a finding; the input that found it is kept in build-fuzz/findings/. The
-# corpus the fuzzer grows is kept in build-fuzz/corpus/ for the next run.
+# corpus the fuzzer grows is kept in build-fuzz/corpus/ for the next run. Every run starts with
+# the inputs in tests/fuzz/regressions/: findings once made, kept so they are never made again.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 RUN_SECONDS="${1:-600}"
@@ -34,7 +35,7 @@ started=$(date +%s)
 set +e
 "$FUZZ_BUILD/tests/fuzz/protocol_fuzz" -max_len=4096 -max_total_time="$RUN_SECONDS" -timeout=30 \
     -print_final_stats=1 -dict="$ROOT/tests/fuzz/protocol.dict" -artifact_prefix="$FINDINGS/" \
-    "$CORPUS" "$SEEDS" >"$LOG" 2>&1
+    "$CORPUS" "$SEEDS" "$ROOT/tests/fuzz/regressions" >"$LOG" 2>&1
 status=$?
 set -e
 elapsed=$(( $(date +%s) - started ))

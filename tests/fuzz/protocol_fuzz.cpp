@@ -52,6 +52,7 @@ std::map<int, std::string> AtOnce;  // every slot as publishing each text at onc
 bool bInStep = false;               // a publish step is under way
 std::set<int> SentThisStep;
 bool bOtherSentThisStep = false; // a slot other than a tally has gone in this step
+std::size_t nSlotsQueued = 0;    // calls of QueueSlot in this run
 
 [[noreturn]] DRAVIK_PRINTF(1, 2) void Violation(const char* pszFormat, ...) {
     std::fprintf(stderr, "\n*** protocol invariant broken: ");
@@ -146,15 +147,20 @@ void Notify(const char* pszWhen) {
 
 // The window asks for another notification at once while the last one left work that needs no
 // new byte; iLimit cuts that short (more bytes arrive first), UNLIMITED lets it run out. Every
-// such notification frees something, so their number is bounded by the bytes waiting.
+// such notification frees something: it frames bytes, or it sends at least one pending entry. So
+// their number is bounded by the bytes waiting, the entries pending and the slots the bytes have
+// queued since: a trigger of two bytes can queue all 128 tallies, and with a slow enough exchange
+// each step sends only one.
 void Continue(int iLimit) {
     const std::size_t nBound = 2 * (memhost::QueuedBytes() + static_cast<std::size_t>(iWrtPtr)) +
                                static_cast<std::size_t>(PendingCount()) + 64;
+    const std::size_t nQueuedBefore = nSlotsQueued;
     for (std::size_t n = 0; WorkWaiting(); ++n) {
         if (iLimit != UNLIMITED && n >= static_cast<std::size_t>(iLimit))
             return;
-        if (n >= nBound)
-            Violation("the window's own notifications do not end (%zu of them)", n);
+        if (n >= nBound + (nSlotsQueued - nQueuedBefore))
+            Violation("the window's own notifications do not end (%zu of them, %zu slots queued)", n,
+                      nSlotsQueued - nQueuedBefore);
         Notify("continuation");
     }
 }
@@ -258,6 +264,7 @@ void StartRun(const std::uint8_t* pData, std::size_t nSize) {
     MessageEnds.clear();
     AtOnce.clear();
     nSent = 0;
+    nSlotsQueued = 0;
     nDebugSeen = 0;
     iLastRxCount = 0;
     iNextContinuations = UNLIMITED;
@@ -280,6 +287,7 @@ extern "C" void __wrap__Z9QueueSlotiPKc(int iSlot, const char* pszText) {
     if (bInStep)
         Violation("slot %d queued during a publish step", iSlot);
     AtOnce[iSlot] = pszText;
+    ++nSlotsQueued;
     __real__Z9QueueSlotiPKc(iSlot, pszText);
 }
 
