@@ -1,9 +1,7 @@
 #include "infodriver/callback.h"
 
 #include "app/mainwnd.h"
-#include "app/receive.h"
 #include "protocol/assembly.h"
-#include "protocol/pending.h"
 #include "protocol/tally.h"
 
 bool HandleSlotChange(int iIndex, const char* pszText, InfodriverClient* pClient) {
@@ -12,15 +10,11 @@ bool HandleSlotChange(int iIndex, const char* pszText, InfodriverClient* pClient
     switch (iIndex) {
         case SLOT_RESET_REQUEST:
             DebugLine("reset ID slots");
-            // Queued like the device's own values, in the same order: done here, 1,328 exchanges
-            // with a slow infodriver would hold the window (and every tally) for seconds, and a
-            // value still pending would land on top of the reset.
             for (int iSlot = 1; iSlot <= LAST_RESET_SLOT; ++iSlot)
-                QueueSlot(iSlot, "");
+                pClient->UpdateSlot(iSlot, "%s", "");
             // The tallies were emptied too: the next resolution writes every one again, the lit
             // ones that have not changed included.
             ForgetPublishedTallies();
-            ContinueWork(hMainWnd);
             return true;
         case SLOT_IGNORED:
             return true;

@@ -14,6 +14,5 @@ constexpr int LAST_RESET_SLOT = 1328;
 // The event callback installed before Connect.
 void InfodriverCallback(InfodriverClient* pClient, int iIndex, const char* pszText);
 // True when the change was dealt with here; false when it is to be written back. Writes go
-// through pClient (the driver's client unless given); the reset's empty texts join the pending set,
-// as the device's values do, and the driver's publishing sends them.
+// through pClient (the driver's client unless given).
 bool HandleSlotChange(int iIndex, const char* pszText, InfodriverClient* pClient = &Infodriver);

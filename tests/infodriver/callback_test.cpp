@@ -4,7 +4,6 @@
 
 #include "app/mainwnd.h"
 #include "infodriver/callback.h"
-#include "protocol/pending.h"
 #include "tests/app/shell_window.h"
 
 #include <cstdio>
@@ -23,11 +22,9 @@ class SlotChanges : public InProcess {
         client->SetCounters(&iInfodriverTx, &iInfodriverRx);
         iDebugMode = 1;
         iLogMode = 0;
-        ClearPending();
         shell = std::make_unique<ShellWindow>();
     }
     void TearDown() override {
-        ClearPending();
         shell.reset();
         InProcess::TearDown();
     }
@@ -41,13 +38,6 @@ class SlotChanges : public InProcess {
     }
     static bool DebugListHas(const std::string& sLine) { return ShellWindow::HasLine(sLine); }
     static std::string GetPanelText(int iControl) { return ShellWindow::Panel(iControl); }
-    // What the driver's publish steps would send, sent through this client in the same order.
-    void PublishPendingThroughClient() {
-        int iSlot = 0;
-        PendingText szText{};
-        while (TakePending(iSlot, szText))
-            client->UpdateSlot(iSlot, "%s", szText.data());
-    }
 
     std::unique_ptr<ShellWindow> shell;
 };
@@ -93,10 +83,6 @@ TEST_F(SlotChanges, ResetRequestEmptiesOnlyNonEmptySlotsUpTo1328) {
     standin::PresetSlot(1329, "kept");
     standin::PresetSlot(4091, "1");
     standin::SetSlot(4089, "go");
-    // Not one exchange inside the callback: they wait for the publish steps.
-    EXPECT_EQ(standin::ReadCount(), 0);
-    EXPECT_EQ(PendingCount(), 1328);
-    PublishPendingThroughClient();
     EXPECT_EQ(WrittenSlots(), (std::vector<unsigned>{1, 700, 1328}));
     EXPECT_EQ(standin::ReadCount(), 1328);
     EXPECT_EQ(standin::SlotText(700), "");
