@@ -1,6 +1,7 @@
 #include "app/receive.h"
 
 #include "app/tick.h"
+#include "protocol/assembly.h"
 #include "protocol/external.h"
 #include "protocol/publish.h"
 #include "serial/device_port.h"
@@ -63,6 +64,14 @@ void OnReceiveTimer(HWND hWnd) {
     if (TickOverdue())
         OnTick(hWnd);
     Work(hWnd);
+}
+
+void ReceiveMeanwhile() {
+    if (bWorking || !DeviceInputWaiting())
+        return;
+    bWorking = true;
+    ReceiveFromPort(&DevicePort);
+    bWorking = false;
 }
 
 void ContinueWork(HWND hWnd) {

@@ -14,6 +14,11 @@ void OnReceiveNotify(HWND hWnd, WPARAM wParam, LPARAM lParam);
 void OnReceiveTimer(HWND hWnd);
 // Continues work that did not come from a notification (the tick queues the link slots).
 void ContinueWork(HWND hWnd);
+// Between the exchanges of a long piece of work that must finish before its caller is answered:
+// the device's bytes waiting are framed, and what they decide waits in the pending set, so that
+// the receive queue never fills meanwhile. Nothing when a notification's work is under way
+// already (the caller is nested inside it).
+void ReceiveMeanwhile();
 // Once a second: reports bytes the receive queue had to drop, once at the start of an episode and
 // once, with their number, when a second passes without more.
 void WatchReceiveOverflow();

@@ -1,8 +1,32 @@
 #include "infodriver/callback.h"
 
 #include "app/mainwnd.h"
+#include "app/receive.h"
 #include "protocol/assembly.h"
+#include "protocol/pending.h"
 #include "protocol/tally.h"
+
+namespace {
+
+// Done before the request is answered, as the infodriver expects. Against a slow infodriver that
+// takes seconds, so the device's bytes are framed in between: what they decide is published after
+// the reset, as it would have been had they waited in the queue, and the queue does not overflow.
+void ResetIdSlots(InfodriverClient* pClient) {
+    // Values decided before the request would have been written before it, and emptied by it.
+    for (int iSlot = 1; iSlot <= LAST_RESET_SLOT; ++iSlot)
+        if (IsPending(iSlot))
+            QueueSlot(iSlot, "");
+    // The tallies are emptied too: the next resolution writes every one again, the lit ones that
+    // have not changed included.
+    ForgetPublishedTallies();
+    for (int iSlot = 1; iSlot <= LAST_RESET_SLOT; ++iSlot) {
+        pClient->UpdateSlot(iSlot, "%s", "");
+        ReceiveMeanwhile();
+    }
+    ContinueWork(hMainWnd);
+}
+
+} // namespace
 
 bool HandleSlotChange(int iIndex, const char* pszText, InfodriverClient* pClient) {
     if (iIndex < FIRST_WRITTEN_BACK)
@@ -10,11 +34,7 @@ bool HandleSlotChange(int iIndex, const char* pszText, InfodriverClient* pClient
     switch (iIndex) {
         case SLOT_RESET_REQUEST:
             DebugLine("reset ID slots");
-            for (int iSlot = 1; iSlot <= LAST_RESET_SLOT; ++iSlot)
-                pClient->UpdateSlot(iSlot, "%s", "");
-            // The tallies were emptied too: the next resolution writes every one again, the lit
-            // ones that have not changed included.
-            ForgetPublishedTallies();
+            ResetIdSlots(pClient);
             return true;
         case SLOT_IGNORED:
             return true;

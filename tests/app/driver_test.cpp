@@ -48,6 +48,7 @@ constexpr int MODAL = 77;
 constexpr int SESSION = 78;
 constexpr int REPLAYED = 79;
 constexpr int FLAT_OUT = 80;
+constexpr int RESET_UNDER_LINE = 81;
 
 constexpr DWORD START_FAILED = 0xFFFFFFFF; // exit code -1
 constexpr int STATUS_CONTROL = 2001;
@@ -658,6 +659,55 @@ TEST(DriverRecording, TheLineFlatOutIsRecordedWholeThroughAStalledDiskAndTheLive
     const devsim::Recording Recorded = CompletedRecording(Tree, FLAT_OUT, sRecording);
     EXPECT_EQ(RecordedBytes(Recorded), sent);
     const std::string sLog = Tree.Log(FLAT_OUT);
+    EXPECT_EQ(sLog.find("Receive queue"), std::string::npos) << sLog;
+    Rig.Stop();
+}
+
+// A reset request is done before the infodriver has its answer. Against an infodriver slow enough
+// for the reset to take longer than the receive queue lasts at the line rate, the line is framed
+// meanwhile: nothing is lost, and what came during the reset is published after it.
+TEST(DriverReset, TheLineGoingOnDuringASlowResetIsPublishedWholeAfterIt) {
+    constexpr int SECONDS = 8;
+    constexpr std::size_t LINE_BYTES_PER_SECOND = 3840; // 38400 bit/s, 10 bits a character
+    DriverTree Tree;
+    DriverRig Rig;
+    ASSERT_TRUE(Rig.Start(Tree, RESET_UNDER_LINE, rig::DriverPort(), rig::PeerPort()));
+    devsim::Line Device;
+    devsim::LineSettings Settings;
+    Settings.iPort = rig::PeerPort();
+    std::string sError;
+    ASSERT_TRUE(Device.Open(Settings, sError)) << sError;
+    RandomStream Source(20261210, LINE_RATE_MIX, LINE_RATE_REPEAT_PERCENT);
+    StreamBytes stream;
+    while (stream.size() < SECONDS * LINE_BYTES_PER_SECOND) {
+        const StreamBytes item = Source.Next();
+        stream.insert(stream.end(), item.begin(), item.end());
+    }
+
+    // 8 ms an exchange: past slot 128 the reset has 1,200 reads left, ten seconds at least, and
+    // the queue holds about four seconds of the line.
+    Rig.Standin.Send("preset 1328 last");
+    std::size_t iFrom = Rig.Standin.LineCount();
+    Rig.Standin.Send("delay 8000");
+    ASSERT_NE(Rig.Standin.WaitFor("delay-set ", 3000, iFrom), "");
+    iFrom = Rig.Standin.LineCount();
+    Rig.Standin.Send("set 4089 x");
+    ASSERT_NE(Rig.Standin.WaitFor("read 129 ", 10000, iFrom), "");
+
+    std::vector<unsigned char> sent;
+    for (std::size_t i = 0; i < stream.size(); i += 64)
+        ASSERT_TRUE(SendKept(Device,
+                             StreamBytes(stream.begin() + static_cast<long>(i),
+                                         stream.begin() + static_cast<long>(std::min(stream.size(), i + 64))),
+                             sent));
+    EXPECT_GE(WaitForWrite(Rig.Standin, 1328, "", 30000, iFrom), 0);
+    iFrom = Rig.Standin.LineCount();
+    Rig.Standin.Send("delay 0");
+    ASSERT_NE(Rig.Standin.WaitFor("delay-set ", 3000, iFrom), "");
+
+    std::string sReport;
+    EXPECT_EQ(CheckPublished(Rig.Standin, Device, sent, 1999, 30000, &sReport), 0u) << sReport;
+    const std::string sLog = Tree.Log(RESET_UNDER_LINE);
     EXPECT_EQ(sLog.find("Receive queue"), std::string::npos) << sLog;
     Rig.Stop();
 }

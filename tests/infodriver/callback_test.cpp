@@ -4,10 +4,12 @@
 
 #include "app/mainwnd.h"
 #include "infodriver/callback.h"
+#include "protocol/pending.h"
 #include "tests/app/shell_window.h"
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace {
@@ -22,9 +24,11 @@ class SlotChanges : public InProcess {
         client->SetCounters(&iInfodriverTx, &iInfodriverRx);
         iDebugMode = 1;
         iLogMode = 0;
+        ClearPending();
         shell = std::make_unique<ShellWindow>();
     }
     void TearDown() override {
+        ClearPending();
         shell.reset();
         InProcess::TearDown();
     }
@@ -90,6 +94,21 @@ TEST_F(SlotChanges, ResetRequestEmptiesOnlyNonEmptySlotsUpTo1328) {
     EXPECT_EQ(standin::SlotText(4091), "1");
     EXPECT_EQ(standin::SlotText(4089), "go"); // not written back
     EXPECT_TRUE(DebugListHas("reset ID slots"));
+}
+
+// Published before the request, they would have been emptied by it; left pending, they would
+// land on top of it.
+TEST_F(SlotChanges, ValuesStillPendingWhenAResetComesAreEmptiedWithIt) {
+    QueueSlot(5, "1");
+    QueueSlot(700, "12");
+    QueueSlot(1329, "kept");
+    standin::SetSlot(4089, "go");
+    std::map<int, std::string> left;
+    int iSlot = 0;
+    PendingText szText{};
+    while (TakePending(iSlot, szText))
+        left[iSlot] = szText.data();
+    EXPECT_EQ(left, (std::map<int, std::string>{{5, ""}, {700, ""}, {1329, "kept"}}));
 }
 
 TEST_F(SlotChanges, OtherEventsOnlyAddTheirStatusToTheDebugList) {
