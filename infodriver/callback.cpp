@@ -19,9 +19,13 @@ void ResetIdSlots(InfodriverClient* pClient) {
     // The tallies are emptied too: the next resolution writes every one again, the lit ones that
     // have not changed included.
     ForgetPublishedTallies();
+    // Inside one of the driver's own exchanges (a publish step, the tick's), framing would cut
+    // into the work that made it.
+    const bool bNested = ExchangeUnderWay();
     for (int iSlot = 1; iSlot <= LAST_RESET_SLOT; ++iSlot) {
         pClient->UpdateSlot(iSlot, "%s", "");
-        ReceiveMeanwhile();
+        if (!bNested)
+            ReceiveMeanwhile();
     }
     ContinueWork(hMainWnd);
 }

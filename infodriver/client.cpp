@@ -141,10 +141,10 @@ int InfodriverClient::ReadSlot(int iIndex, char* pszBuffer) {
 int InfodriverClient::GetRedundancyState() {
     if (hInfodriver == nullptr)
         return 0;
-    return static_cast<int>(SendMessageA(hInfodriver, INFO_REDUNDANCY, 0, 0));
+    return static_cast<int>(SendToInfodriver(hInfodriver, INFO_REDUNDANCY, 0, 0));
 }
 
 void InfodriverClient::SetDriverState(int iValue) {
     if (hInfodriver != nullptr)
-        SendMessageA(hInfodriver, INFO_DRIVER_STATE, static_cast<WPARAM>(iValue), 0);
+        SendToInfodriver(hInfodriver, INFO_DRIVER_STATE, static_cast<WPARAM>(iValue), 0);
 }

@@ -137,6 +137,12 @@ class InfodriverClient {
     void SendWrite(int iIndex, char* pszNew);
 };
 
+// Sends to the infodriver and waits for it. While it waits, the messages the infodriver sends in
+// the meantime are handled inside it; the count tells them whether they run nested inside one of
+// the driver's own exchanges (user-interface thread only, like every exchange).
+LRESULT SendToInfodriver(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam);
+bool ExchangeUnderWay();
+
 // True for the messages the hidden window handles itself (the infodriver's, not the system's).
 bool IsClientMessage(UINT iMessage);
 

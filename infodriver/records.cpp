@@ -21,6 +21,7 @@ struct ReplyArea {
     LRESULT iReplyResult;
 };
 ReplyArea* pWaitingReply = nullptr;
+int iExchangesUnderWay = 0; // SendToInfodriver calls not yet returned
 
 // A safe, terminated copy of a record's payload. Text: the 513 bytes, cut at 512 characters when
 // the sender left out the terminator. Number: at most its 16 bytes, read as at most 8 digits.
@@ -51,15 +52,26 @@ LRESULT Exchange(HWND hOwn, HWND hTarget, COPYDATASTRUCT& record, ReplyArea* pAr
     WPARAM wOwn = reinterpret_cast<WPARAM>(hOwn);
     LPARAM lRecord = reinterpret_cast<LPARAM>(&record);
     if (RecordMessage(record.dwData) == INFO_REPLY)
-        return SendMessageA(hTarget, WM_COPYDATA, wOwn, lRecord);
+        return SendToInfodriver(hTarget, WM_COPYDATA, wOwn, lRecord);
     ReplyArea* pOuter = pWaitingReply;
     pWaitingReply = pArea;
-    SendMessageA(hTarget, WM_COPYDATA, wOwn, lRecord);
+    SendToInfodriver(hTarget, WM_COPYDATA, wOwn, lRecord);
     pWaitingReply = pOuter;
     return pArea->iReplyResult;
 }
 
 } // namespace
+
+LRESULT SendToInfodriver(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam) {
+    ++iExchangesUnderWay;
+    const LRESULT iResult = SendMessageA(hTo, iMessage, wParam, lParam);
+    --iExchangesUnderWay;
+    return iResult;
+}
+
+bool ExchangeUnderWay() {
+    return iExchangesUnderWay > 0;
+}
 
 LRESULT InfodriverClient::SendRecord(HWND hOwn, HWND hTarget, UINT iMessage, unsigned iIndex, char* pData,
                                      int iReplyLength) {

@@ -67,7 +67,7 @@ LRESULT InfodriverClient::OnCreate(HWND hOwn) {
     if (iExtFlag != 0) {
         LPARAM lExt = static_cast<LPARAM>((static_cast<unsigned>(iExtHigh) & 0xFFFFu) << 16 |
                                           (static_cast<unsigned>(iExtLow) & 0xFFFFu));
-        if (static_cast<int>(SendMessageA(hInfodriver, INFO_EXTENDED, wOwn, lExt)) < 0)
+        if (static_cast<int>(SendToInfodriver(hInfodriver, INFO_EXTENDED, wOwn, lExt)) < 0)
             return -1;
     }
     BroadcastMessage(hOwn, INFO_ATTACHED, wOwn, 0);
@@ -179,7 +179,7 @@ LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARA
         // (the session's end).
         case WM_DESTROY:
             if (pClient->bDestroying && pClient->hInfodriver != nullptr)
-                SendMessageA(pClient->hInfodriver, INFO_DETACH, 0, static_cast<LPARAM>(pClient->iDevice));
+                SendToInfodriver(pClient->hInfodriver, INFO_DETACH, 0, static_cast<LPARAM>(pClient->iDevice));
             return 0;
         case WM_NCDESTROY:
             if (!pClient->bDestroying)
