@@ -9,13 +9,21 @@
 namespace {
 // Half a period late counts as overdue; the first tick is measured from the first look.
 constexpr unsigned long OVERDUE_MS = TICK_PERIOD_MS + TICK_PERIOD_MS / 2;
-unsigned long ulLastTick = 0;
-bool bTicked = false;
+// Any process may post the window a WM_TIMER with the tick's id, and five of them in a row would
+// fail a good link. The system's own come a period apart, or closer only after a late one: that
+// one tick is left out, and the next comes a period later.
+constexpr unsigned long SPACING_MS = TICK_PERIOD_MS - TICK_PERIOD_MS / 10;
+unsigned long ulLastTick = 0; // the last tick, or TickOverdue's first look before any
+bool bTicked = false;         // ulLastTick is set
+bool bTickRan = false;
 } // namespace
 
 void OnTick(HWND hWnd) {
-    ulLastTick = TickCountMs();
-    bTicked = true;
+    const unsigned long ulNow = TickCountMs();
+    if (bTickRan && ulNow - ulLastTick < SPACING_MS)
+        return;
+    ulLastTick = ulNow;
+    bTicked = bTickRan = true;
     OnLinkTimer();
     WatchReceiveOverflow();
     WatchDevicePort(hWnd);

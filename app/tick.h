@@ -6,7 +6,8 @@
 constexpr UINT_PTR TICK_TIMER_ID = 1;
 constexpr UINT TICK_PERIOD_MS = 1000;
 
-// WM_TIMER with TICK_TIMER_ID.
+// WM_TIMER with TICK_TIMER_ID. One that comes less than nine tenths of a period after the last
+// tick is left out.
 void OnTick(HWND hWnd);
 // No tick for well over a period: something kept the timer from coming.
 bool TickOverdue();

@@ -227,9 +227,9 @@ TEST_F(MainWindow, RecordLineRecordsBesideTheLogUnderItsMarkAndAMissingFolderIsR
     SetLogClock(RecordingClock);
     const std::string sFirst = sRoot + "\\sys\\logs\\Dravik_047_20261209_143501.rec";
     const std::string sSecond = sRoot + "\\sys\\logs\\Dravik_047_20261209_143501-2.rec";
-    // The tick reports the file complete.
+    // The tick reports the file complete; the driver takes one a second at most.
     auto Completed = [&](const std::string& sFile) {
-        for (int i = 0; i < 50 && LogText().find("Line recording complete: " + sFile) == std::string::npos; ++i) {
+        for (int i = 0; i < 150 && LogText().find("Line recording complete: " + sFile) == std::string::npos; ++i) {
             Sleep(20);
             SendMessageA(hMain, WM_TIMER, TICK_TIMER_ID, 0);
         }
