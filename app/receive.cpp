@@ -13,25 +13,26 @@ constexpr WPARAM CONTINUATION = 1;
 
 bool bContinuing = false; // a continuation is on its way: the reader's notifications wait for it
 bool bWorking = false;    // a notification's work is under way
+bool bTimerSet = false;   // the continuation waits on RECEIVE_TIMER_ID
 int iLastDropped = 0;
 int iEpisodeStart = -1; // dropped count when the current overflow episode began; -1: none
 
-// Every counter and tally box a step changes leaves the panel to be painted, and painting waits
-// behind any posted message. Painted here, it need not hold the continuation back.
-void PaintIfDue(HWND hWnd) {
-    if (HIWORD(GetQueueStatus(QS_PAINT)) != 0)
-        RedrawWindow(hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-}
-
 void Continue(HWND hWnd) {
     bContinuing = true;
-    PaintIfDue(hWnd);
+    // Every counter and tally box a step changes leaves the panel to be painted, and painting waits
+    // behind any posted message. Painted here, it need not hold the continuation back.
+    constexpr UINT WAITING = QS_INPUT | QS_PAINT | QS_TIMER;
+    UINT uWaiting = HIWORD(GetQueueStatus(WAITING));
+    if ((uWaiting & QS_PAINT) != 0) {
+        RedrawWindow(hWnd, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        uWaiting = HIWORD(GetQueueStatus(WAITING)); // another window of the thread may need it too
+    }
     // A posted message is taken before input, painting and timers: it may go ahead only when none
     // of those is waiting, or a device that outpaces publishing would starve them all.
-    if (HIWORD(GetQueueStatus(QS_INPUT | QS_PAINT | QS_TIMER)) == 0 &&
+    if (uWaiting == 0 &&
         PostMessageA(hWnd, WM_COMMNOTIFY, CONTINUATION, reinterpret_cast<LPARAM>(&DevicePort)))
         return;
-    SetTimer(hWnd, RECEIVE_TIMER_ID, USER_TIMER_MINIMUM, nullptr);
+    bTimerSet = SetTimer(hWnd, RECEIVE_TIMER_ID, USER_TIMER_MINIMUM, nullptr) != 0;
 }
 
 void Work(HWND hWnd) {
@@ -40,7 +41,11 @@ void Work(HWND hWnd) {
         return;
     bWorking = true;
     bContinuing = false;
-    KillTimer(hWnd, RECEIVE_TIMER_ID);
+    // Each call is a round trip to the window system, a notification's worth under Wine.
+    if (bTimerSet) {
+        KillTimer(hWnd, RECEIVE_TIMER_ID);
+        bTimerSet = false;
+    }
     ReceiveAndPublish(&DevicePort);
     bWorking = false;
     if (WorkWaiting() && IsWindow(hWnd))
