@@ -106,6 +106,10 @@ void PortDeliver(const PortRecord& Reader, const BYTE* pBytes, int iLength) {
     if (!pRecord || pRecord->iGeneration != Reader.iGeneration)
         return;
     PortRecord& Record = *pRecord;
+    // The recording first, so that it holds every byte the window could have read: one stopped
+    // right after the window saw a byte has it. The copy never waits; a full ring costs the
+    // recording, not the line.
+    LineRecorderTap(Reader.iPortNumber - 1, pBytes, iLength);
     const DWORD dwNow = pfnPortTickCount();
     // Only what the queue really took is pending; the rest is counted as dropped by the queue.
     // The reader's own queue: it outlives the reader, a later open's queue may not be its.
@@ -127,8 +131,6 @@ void PortDeliver(const PortRecord& Reader, const BYTE* pBytes, int iLength) {
     } else {
         PurgeComm(Record.hCom, PURGE_RXCLEAR);
     }
-    // Last: the live road has its chunk before the recording copies it.
-    LineRecorderTap(Reader.iPortNumber - 1, pBytes, iLength);
 }
 
 int PortRead(int iIndex, BYTE* pBuffer, int iCount) {
