@@ -330,20 +330,23 @@ TEST_F(DriverRunning, TicksPostedByAnotherProcessCannotFailAGoodLink) {
     rig::Peer Peer(38400);
     Peer.Write(OutputWithRoot(3));
     ASSERT_TRUE(Driver().WaitForPanel(STATUS_CONTROL, "Comms OK", 3000)) << Driver().Panel(STATUS_CONTROL);
-    // Right after a message: the system's own ticks count two at most in the next second.
+    // Right after a message: the link fails only on the fifth tick without one.
     ASSERT_NE(Standin().WaitFor("redundancy ", 3000, Standin().LineCount()), "");
     Peer.Write(OutputWithRoot(4));
     ASSERT_TRUE(WaitForSlot(Standin(), 331, "4", 3000));
     const std::size_t iFrom = Standin().LineCount();
+    const DWORD dwPosted = GetTickCount();
     for (int i = 0; i < 10; ++i)
         ASSERT_TRUE(PostMessageA(Driver().hMain, WM_TIMER, 1, 0));
     PumpFor(600);
 
-    // Every tick polls the redundancy state, and the stand-in reports each poll.
+    // Every tick polls the redundancy state, and the stand-in reports each poll: one posted tick
+    // may be taken, and the system's own come nine tenths of a second apart at the closest.
     const std::vector<std::string> lines = Standin().Lines();
+    const long nAllowed = 2 + static_cast<long>((GetTickCount() - dwPosted) / 900);
     const long nTicks = std::count_if(lines.begin() + static_cast<long>(iFrom), lines.end(),
                                       [](const std::string& s) { return s.rfind("redundancy ", 0) == 0; });
-    EXPECT_LE(nTicks, 2);
+    EXPECT_LE(nTicks, nAllowed);
     EXPECT_EQ(Driver().Panel(STATUS_CONTROL), "Comms OK");
     EXPECT_EQ(FindWrite(Standin().Lines(), 4091, "0", iFrom), -1);
 }
