@@ -642,11 +642,37 @@ TEST(DriverShow, TheBundledShowPublishesWhatTheCoreDecodesFromItsBytesAndItsReco
     Replay.Stop();
 }
 
+namespace {
+
+// Seconds of the soak's everyday mix at 38400 bit/s (10 bits a character).
+StreamBytes LineRateStream(std::uint32_t uSeed, int iSeconds) {
+    constexpr std::size_t LINE_BYTES_PER_SECOND = 3840;
+    RandomStream Source(uSeed, LINE_RATE_MIX, LINE_RATE_REPEAT_PERCENT);
+    StreamBytes stream;
+    while (stream.size() < static_cast<std::size_t>(iSeconds) * LINE_BYTES_PER_SECOND) {
+        const StreamBytes item = Source.Next();
+        stream.insert(stream.end(), item.begin(), item.end());
+    }
+    return stream;
+}
+
+// At the line's pace, 64 bytes at a time, kept in Sent as they go.
+bool SendInPieces(devsim::Line& Device, const StreamBytes& stream, std::vector<unsigned char>& Sent) {
+    for (std::size_t i = 0; i < stream.size(); i += 64)
+        if (!SendKept(Device,
+                      StreamBytes(stream.begin() + static_cast<long>(i),
+                                  stream.begin() + static_cast<long>(std::min(stream.size(), i + 64))),
+                      Sent))
+            return false;
+    return true;
+}
+
+} // namespace
+
 // The line flat out with the recording's disk stalled: the driver still publishes every message,
 // and the recording, once the disk is back, holds exactly the bytes the device sent.
 TEST(DriverRecording, TheLineFlatOutIsRecordedWholeThroughAStalledDiskAndTheLiveRoadLosesNothing) {
     constexpr int SECONDS = 4;
-    constexpr std::size_t LINE_BYTES_PER_SECOND = 3840; // 38400 bit/s, 10 bits a character
     DriverTree Tree;
     DriverRig Rig;
     ASSERT_TRUE(Rig.Start(Tree, FLAT_OUT, rig::DriverPort(), rig::PeerPort()));
@@ -666,17 +692,8 @@ TEST(DriverRecording, TheLineFlatOutIsRecordedWholeThroughAStalledDiskAndTheLive
         ASSERT_TRUE(Writer.Held());
         // Within the receive queue, and published at the line rate with room to spare: whatever the
         // machine's pace, nothing of the live road may be lost.
-        RandomStream Source(20261209, LINE_RATE_MIX, LINE_RATE_REPEAT_PERCENT);
-        StreamBytes stream;
-        while (stream.size() < SECONDS * LINE_BYTES_PER_SECOND) {
-            const StreamBytes item = Source.Next();
-            stream.insert(stream.end(), item.begin(), item.end());
-        }
-        for (std::size_t i = 0; i < stream.size(); i += 64)
-            ASSERT_TRUE(SendKept(Device,
-                                 StreamBytes(stream.begin() + static_cast<long>(i),
-                                             stream.begin() + static_cast<long>(std::min(stream.size(), i + 64))),
-                                 sent));
+        const StreamBytes stream = LineRateStream(20261209, SECONDS);
+        ASSERT_TRUE(SendInPieces(Device, stream, sent));
         std::string sReport;
         EXPECT_EQ(CheckPublished(Rig.Standin, Device, sent, 1999, 15000, &sReport), 0u) << sReport;
     }
@@ -693,7 +710,6 @@ TEST(DriverRecording, TheLineFlatOutIsRecordedWholeThroughAStalledDiskAndTheLive
 // meanwhile: nothing is lost, and what came during the reset is published after it.
 TEST(DriverReset, TheLineGoingOnDuringASlowResetIsPublishedWholeAfterIt) {
     constexpr int SECONDS = 8;
-    constexpr std::size_t LINE_BYTES_PER_SECOND = 3840; // 38400 bit/s, 10 bits a character
     DriverTree Tree;
     DriverRig Rig;
     ASSERT_TRUE(Rig.Start(Tree, RESET_UNDER_LINE, rig::DriverPort(), rig::PeerPort()));
@@ -702,12 +718,7 @@ TEST(DriverReset, TheLineGoingOnDuringASlowResetIsPublishedWholeAfterIt) {
     Settings.iPort = rig::PeerPort();
     std::string sError;
     ASSERT_TRUE(Device.Open(Settings, sError)) << sError;
-    RandomStream Source(20261210, LINE_RATE_MIX, LINE_RATE_REPEAT_PERCENT);
-    StreamBytes stream;
-    while (stream.size() < SECONDS * LINE_BYTES_PER_SECOND) {
-        const StreamBytes item = Source.Next();
-        stream.insert(stream.end(), item.begin(), item.end());
-    }
+    const StreamBytes stream = LineRateStream(20261210, SECONDS);
 
     // 8 ms an exchange: past slot 128 the reset has 1,200 reads left, ten seconds at least, and
     // the queue holds about four seconds of the line.
@@ -720,11 +731,7 @@ TEST(DriverReset, TheLineGoingOnDuringASlowResetIsPublishedWholeAfterIt) {
     ASSERT_NE(Rig.Standin.WaitFor("read 129 ", 10000, iFrom), "");
 
     std::vector<unsigned char> sent;
-    for (std::size_t i = 0; i < stream.size(); i += 64)
-        ASSERT_TRUE(SendKept(Device,
-                             StreamBytes(stream.begin() + static_cast<long>(i),
-                                         stream.begin() + static_cast<long>(std::min(stream.size(), i + 64))),
-                             sent));
+    ASSERT_TRUE(SendInPieces(Device, stream, sent));
     EXPECT_GE(WaitForWrite(Rig.Standin, 1328, "", 30000, iFrom), 0);
     iFrom = Rig.Standin.LineCount();
     Rig.Standin.Send("delay 0");
