@@ -1,8 +1,6 @@
 #include "serial/rx_queue.h"
 
-#include <type_traits>
-
-static_assert(std::is_trivially_copyable_v<RxQueue>, "the queue lives in a zero-filled global block");
+LONG iRxQueueSize = RX_QUEUE_BYTES;
 
 namespace {
 
@@ -36,16 +34,18 @@ class QueueAccess {
 };
 
 int FillOf(const RxQueue& q) {
-    return (q.iWriteIndex - q.iReadIndex + RX_RING_SIZE) % RX_RING_SIZE;
+    return (q.iWriteIndex - q.iReadIndex + q.iSize) % q.iSize;
 }
 
 } // namespace
 
 HRXQUEUE RxQueueCreate() {
+    const LONG iSize = iRxQueueSize > 1 ? iRxQueueSize : 2;
     HANDLE hLock = CreateSemaphoreA(nullptr, 1, 1, nullptr);
     if (!hLock)
         return nullptr;
-    HRXQUEUE hQueue = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(RxQueue));
+    HRXQUEUE hQueue =
+        GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, offsetof(RxQueue, Ring) + static_cast<SIZE_T>(iSize));
     RxQueue* pQueue = hQueue ? static_cast<RxQueue*>(GlobalLock(hQueue)) : nullptr;
     if (!pQueue) {
         if (hQueue)
@@ -54,6 +54,7 @@ HRXQUEUE RxQueueCreate() {
         return nullptr;
     }
     pQueue->hLock = hLock;
+    pQueue->iSize = iSize;
     GlobalUnlock(hQueue);
     return hQueue;
 }
@@ -82,11 +83,11 @@ int RxQueuePush(HRXQUEUE hQueue, const BYTE* pBytes, int iLength) {
         }
         return 0;
     }
-    int iRoom = RX_RING_CAPACITY - FillOf(*q);
+    int iRoom = q->iSize - 1 - FillOf(*q);
     int iStored = iLength < iRoom ? iLength : iRoom;
     for (int i = 0; i < iStored; ++i) {
         q->Ring[q->iWriteIndex] = pBytes[i];
-        if (++q->iWriteIndex == RX_RING_SIZE)
+        if (++q->iWriteIndex == q->iSize)
             q->iWriteIndex = 0;
     }
     if (iStored < iLength)
@@ -103,9 +104,11 @@ int RxQueueRead(HRXQUEUE hQueue, BYTE* pBuffer, int iCount) {
     int n = 0;
     while (n < iCount && q->iReadIndex != q->iWriteIndex) {
         pBuffer[n++] = q->Ring[q->iReadIndex];
-        if (++q->iReadIndex == RX_RING_SIZE)
+        if (++q->iReadIndex == q->iSize)
             q->iReadIndex = 0;
     }
+    if (q->iReadIndex == q->iWriteIndex)
+        q->iReadIndex = q->iWriteIndex = 0;
     return n;
 }
 
@@ -114,6 +117,13 @@ int RxQueueFill(HRXQUEUE hQueue) {
         return -1;
     QueueAccess q(hQueue);
     return q ? FillOf(*q) : -1;
+}
+
+int RxQueueCapacity(HRXQUEUE hQueue) {
+    if (!hQueue)
+        return -1;
+    QueueAccess q(hQueue);
+    return q ? q->iSize - 1 : -1;
 }
 
 int RxQueueDropped(HRXQUEUE hQueue) {

@@ -1,30 +1,44 @@
 #pragma once
-// The receive queue between a port's reader thread and the user-interface thread: a ring of
-// 16384 bytes behind a process-private lock whose every wait is bounded by 200 ms.
+// The receive queue between a port's reader thread and the user-interface thread: a ring behind a
+// process-private lock whose every wait is bounded by 200 ms. It holds more than ten minutes of
+// the line at 115200 bit/s, so that whatever holds the user-interface thread (an infodriver that
+// does not answer, a long reset, a modal loop) the bytes wait instead of being lost.
 #include <windows.h>
 
-constexpr int RX_RING_SIZE = 16384;
-// Equal indices mean empty, so the ring holds at most one byte less than its size.
-constexpr int RX_RING_CAPACITY = RX_RING_SIZE - 1;
+#include <cstddef>
+#include <type_traits>
+
+// 8 MiB: 12 minutes at 115200 bit/s, 36 at 38400.
+constexpr LONG RX_QUEUE_BYTES = 8 * 1024 * 1024;
 constexpr DWORD RX_LOCK_WAIT_MS = 200;
 
+// The size a queue is created with: RX_QUEUE_BYTES, unless a test wants a queue it can fill.
+// UI thread only, read when a port opens.
+extern LONG iRxQueueSize;
+
 // The reader thread pushes, the user-interface thread reads; both pin the block for each operation.
+// One movable block: this header, then the ring.
 struct RxQueue {
-    // Under hLock: the reader writes bytes at iWriteIndex and advances it, the user-interface
-    // thread copies bytes from iReadIndex and advances that; both read both indices.
-    BYTE Ring[RX_RING_SIZE];
     // Unnamed semaphore, count 1: a lock private to this process. Set at creation, before the
     // reader starts, and closed at free, once the reader has ended; read-only in between.
     HANDLE hLock;
+    LONG iSize; // bytes of the ring; set at creation, read-only
+    // Under hLock: the reader writes bytes at iWriteIndex and advances it, the user-interface
+    // thread copies bytes from iReadIndex and advances that, and moves both back to 0 whenever
+    // they meet, so that the ring's pages are touched only as deep as the backlog ever went.
     LONG iWriteIndex; // where the next received byte goes
     LONG iReadIndex;  // the next byte to hand out
     // Bytes refused because the ring was full or the lock was not obtained. Reader: interlocked
     // adds, with or without the lock. User-interface thread: read under the lock.
     LONG iDropped;
+    BYTE Ring[1]; // iSize bytes
 };
+static_assert(std::is_trivially_copyable_v<RxQueue>, "the queue lives in a zero-filled global block");
 
 using HRXQUEUE = HGLOBAL;
 
+// A queue of iRxQueueSize bytes, of which iRxQueueSize - 1 can wait unread (equal indices mean
+// empty). Allocated once; its pages are taken by the system as the ring fills.
 HRXQUEUE RxQueueCreate();
 void RxQueueFree(HRXQUEUE hQueue);
 // Stores what fits and drops the rest of the chunk (counted in RxQueueDropped); never overwrites
@@ -32,7 +46,9 @@ void RxQueueFree(HRXQUEUE hQueue);
 int RxQueuePush(HRXQUEUE hQueue, const BYTE* pBytes, int iLength);
 // Bytes copied, 0 when empty or when the lock was not obtained in time.
 int RxQueueRead(HRXQUEUE hQueue, BYTE* pBuffer, int iCount);
-// Fill level 0..16383, or -1 when the queue cannot be read.
+// Fill level, or -1 when the queue cannot be read.
 int RxQueueFill(HRXQUEUE hQueue);
+// Bytes the queue holds unread at most, or -1 for none.
+int RxQueueCapacity(HRXQUEUE hQueue);
 // Bytes dropped since the queue was created, or -1 when the queue cannot be read.
 int RxQueueDropped(HRXQUEUE hQueue);

@@ -1,5 +1,6 @@
 // The receive ring on its own: order across the end, fill level, and overflow that keeps what
-// was queued instead of overwriting it.
+// was queued instead of overwriting it. The tests make queues of 16384 bytes, which they can fill;
+// the driver's hold minutes of the line.
 #include "serial/rx_queue.h"
 
 #include <gtest/gtest.h>
@@ -23,15 +24,33 @@ std::vector<BYTE> ReadAll(HRXQUEUE hQueue, int iChunk = 16) {
     return Bytes;
 }
 
+constexpr int RING_SIZE = 16384;
+constexpr int RING_CAPACITY = RING_SIZE - 1;
+
 class Queue : public ::testing::Test {
   protected:
-    void SetUp() override { ASSERT_NE(hQueue = RxQueueCreate(), nullptr); }
-    void TearDown() override { RxQueueFree(hQueue); }
-    // Moves both indices to iIndex through the public operations.
+    void SetUp() override {
+        iRxQueueSize = RING_SIZE;
+        ASSERT_NE(hQueue = RxQueueCreate(), nullptr);
+    }
+    void TearDown() override {
+        RxQueueFree(hQueue);
+        iRxQueueSize = RX_QUEUE_BYTES;
+    }
+    // Moves both indices to iIndex through the public operations, and reads the byte that keeps
+    // them there: an emptied queue starts again at the ring's start.
     void MoveIndicesTo(int iIndex) {
-        const auto Filler = Sequence(iIndex);
-        ASSERT_EQ(RxQueuePush(hQueue, Filler.data(), iIndex), iIndex);
-        ASSERT_EQ(ReadAll(hQueue, 256).size(), static_cast<size_t>(iIndex));
+        const auto Filler = Sequence(iIndex + 1);
+        ASSERT_EQ(RxQueuePush(hQueue, Filler.data(), iIndex + 1), iIndex + 1);
+        BYTE Buffer[256];
+        for (int iLeft = iIndex; iLeft > 0;)
+            iLeft -= RxQueueRead(hQueue, Buffer, iLeft < 256 ? iLeft : 256);
+        ASSERT_EQ(RxQueueFill(hQueue), 1);
+    }
+    LONG ReadIndex() const {
+        const LONG iIndex = static_cast<RxQueue*>(GlobalLock(hQueue))->iReadIndex;
+        GlobalUnlock(hQueue);
+        return iIndex;
     }
     HRXQUEUE hQueue = nullptr;
 };
@@ -41,7 +60,9 @@ TEST_F(Queue, BytesReadAcrossTheEndOfTheRingComeInPushOrderAndTheFillCountsAroun
     const auto Bytes = Sequence(394, 1);
     ASSERT_EQ(RxQueuePush(hQueue, Bytes.data(), 200), 200);
     ASSERT_EQ(RxQueuePush(hQueue, Bytes.data() + 200, 194), 194);
-    // Write index 10, read index 16000.
+    // Write index 11, read index 16000.
+    BYTE Held;
+    ASSERT_EQ(RxQueueRead(hQueue, &Held, 1), 1);
     EXPECT_EQ(RxQueueFill(hQueue), 394);
     BYTE First[100];
     ASSERT_EQ(RxQueueRead(hQueue, First, 100), 100);
@@ -51,13 +72,15 @@ TEST_F(Queue, BytesReadAcrossTheEndOfTheRingComeInPushOrderAndTheFillCountsAroun
     EXPECT_EQ(Rest, Bytes);
     EXPECT_EQ(RxQueueFill(hQueue), 0);
     EXPECT_EQ(RxQueueDropped(hQueue), 0);
+    EXPECT_EQ(ReadIndex(), 0);
 }
 
 TEST_F(Queue, AFullRingKeepsItsUnreadBytesAndDropsAndCountsTheRestOfTheChunk) {
     // 16384 unread bytes must not read back as an empty queue.
     const auto Bytes = Sequence(16390, 3);
-    EXPECT_EQ(RxQueuePush(hQueue, Bytes.data(), 16384), RX_RING_CAPACITY);
-    EXPECT_EQ(RxQueueFill(hQueue), RX_RING_CAPACITY);
+    EXPECT_EQ(RxQueueCapacity(hQueue), RING_CAPACITY);
+    EXPECT_EQ(RxQueuePush(hQueue, Bytes.data(), 16384), RING_CAPACITY);
+    EXPECT_EQ(RxQueueFill(hQueue), RING_CAPACITY);
     EXPECT_EQ(RxQueueDropped(hQueue), 1);
     EXPECT_EQ(RxQueuePush(hQueue, Bytes.data() + 16384, 6), 0);
     EXPECT_EQ(RxQueueDropped(hQueue), 7);
@@ -68,7 +91,7 @@ TEST_F(Queue, AFullRingKeepsItsUnreadBytesAndDropsAndCountsTheRestOfTheChunk) {
     EXPECT_EQ(RxQueuePush(hQueue, More.data(), 300), 100);
     EXPECT_EQ(RxQueueDropped(hQueue), 207);
 
-    std::vector<BYTE> Expected(Bytes.begin() + 100, Bytes.begin() + RX_RING_CAPACITY);
+    std::vector<BYTE> Expected(Bytes.begin() + 100, Bytes.begin() + RING_CAPACITY);
     Expected.insert(Expected.end(), More.begin(), More.begin() + 100);
     EXPECT_EQ(ReadAll(hQueue), Expected);
 }
@@ -76,9 +99,11 @@ TEST_F(Queue, AFullRingKeepsItsUnreadBytesAndDropsAndCountsTheRestOfTheChunk) {
 TEST_F(Queue, AFullRingAcrossTheEndStillStopsOneShortOfTheReader) {
     MoveIndicesTo(10000);
     const auto Bytes = Sequence(20000, 5);
-    EXPECT_EQ(RxQueuePush(hQueue, Bytes.data(), 20000), RX_RING_CAPACITY);
-    EXPECT_EQ(RxQueueFill(hQueue), RX_RING_CAPACITY);
-    EXPECT_EQ(ReadAll(hQueue), std::vector<BYTE>(Bytes.begin(), Bytes.begin() + RX_RING_CAPACITY));
+    EXPECT_EQ(RxQueuePush(hQueue, Bytes.data(), 20000), RING_CAPACITY - 1);
+    EXPECT_EQ(RxQueueFill(hQueue), RING_CAPACITY);
+    BYTE Held;
+    ASSERT_EQ(RxQueueRead(hQueue, &Held, 1), 1);
+    EXPECT_EQ(ReadAll(hQueue), std::vector<BYTE>(Bytes.begin(), Bytes.begin() + RING_CAPACITY - 1));
 }
 
 TEST_F(Queue, NullArgumentsAndEmptyRequestsDoNothing) {
@@ -111,6 +136,13 @@ TEST_F(Queue, ALockHeldElsewhereForMoreThan200MsGivesUpAndCountsTheChunkAsDroppe
     GlobalUnlock(hQueue);
     EXPECT_EQ(RxQueueDropped(hQueue), 10);
     EXPECT_EQ(RxQueueFill(hQueue), 0);
+}
+
+TEST(QueueSize, TheDriversQueueHoldsTenMinutesOfTheLineAt115200) {
+    HRXQUEUE hQueue = RxQueueCreate();
+    ASSERT_NE(hQueue, nullptr);
+    EXPECT_GE(RxQueueCapacity(hQueue), 600 * 115200 / 10);
+    RxQueueFree(hQueue);
 }
 
 TEST(QueueLocks, EveryQueueHasItsOwnUnnamedLock) {
