@@ -159,10 +159,8 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM 
             OnReceiveNotify(hWnd, wParam, lParam);
             return 0;
         case WM_TIMER:
-            // The system posts the timers; one sent from another thread would run the tick or
-            // the receive inside an exchange with the infodriver.
-            if (InSendMessage())
-                return 0;
+            // Whichever loop dispatches it; one that another process sends inside an exchange
+            // with the infodriver is deferred by the tick and the receive themselves.
             if (wParam == TICK_TIMER_ID)
                 OnTick(hWnd);
             else if (wParam == RECEIVE_TIMER_ID)
@@ -171,7 +169,16 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM 
         case WM_SIZE:
             return 0;
         case WM_COMMAND:
-            if (OnMenuCommand(hWnd, LOWORD(wParam)))
+        case WM_SYSCOMMAND:
+            // Another process may send a command inside an exchange with the infodriver. The About
+            // box, the menu and a move each run a modal loop, which would hold the exchange, and
+            // with it the receive and the tick, until the operator closed it: the command waits
+            // until the work under way is over.
+            if (WorkUnderWay()) {
+                DeferUntilWorkEnds(iMessage, wParam, lParam);
+                return 0;
+            }
+            if (iMessage == WM_COMMAND && OnMenuCommand(hWnd, LOWORD(wParam)))
                 return 0;
             return DefWindowProcA(hWnd, iMessage, wParam, lParam);
         default:

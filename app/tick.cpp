@@ -16,9 +16,15 @@ constexpr unsigned long SPACING_MS = TICK_PERIOD_MS - TICK_PERIOD_MS / 10;
 unsigned long ulLastTick = 0; // the last tick, or TickOverdue's first look before any
 bool bTicked = false;         // ulLastTick is set
 bool bTickRan = false;
+bool bTickDeferred = false; // a tick came while work was under way
 } // namespace
 
 void OnTick(HWND hWnd) {
+    if (WorkUnderWay()) {
+        bTickDeferred = true;
+        return;
+    }
+    bTickDeferred = false;
     const unsigned long ulNow = TickCountMs();
     if (bTickRan && ulNow - ulLastTick < SPACING_MS)
         return;
@@ -28,7 +34,12 @@ void OnTick(HWND hWnd) {
     WatchReceiveOverflow();
     WatchDevicePort(hWnd);
     WatchLineRecording(hWnd);
-    ContinueWork(hWnd);
+    RearmWork(hWnd);
+}
+
+void RunDeferredTick(HWND hWnd) {
+    if (bTickDeferred && !WorkUnderWay())
+        OnTick(hWnd);
 }
 
 bool TickOverdue() {

@@ -9,8 +9,9 @@
 namespace {
 
 // Done before the request is answered, as the infodriver expects. Against a slow infodriver that
-// takes seconds, so the device's bytes are framed in between: what they decide is published after
-// the reset, as it would have been had they waited in the queue, and the queue does not overflow.
+// takes seconds, wherever the request arrives (nested inside one of the driver's own exchanges
+// too): the device's bytes wait in the receive queue, which holds minutes of the line, and are
+// framed and published once the reset is over, tallies first.
 void ResetIdSlots(InfodriverClient* pClient) {
     // Values decided before the request would have been written before it, and emptied by it.
     for (int iSlot = 1; iSlot <= LAST_RESET_SLOT; ++iSlot)
@@ -19,15 +20,8 @@ void ResetIdSlots(InfodriverClient* pClient) {
     // The tallies are emptied too: the next resolution writes every one again, the lit ones that
     // have not changed included.
     ForgetPublishedTallies();
-    // Inside one of the driver's own exchanges (a publish step, the tick's), framing would cut
-    // into the work that made it.
-    const bool bNested = ExchangeUnderWay();
-    for (int iSlot = 1; iSlot <= LAST_RESET_SLOT; ++iSlot) {
+    for (int iSlot = 1; iSlot <= LAST_RESET_SLOT; ++iSlot)
         pClient->UpdateSlot(iSlot, "%s", "");
-        if (!bNested)
-            ReceiveMeanwhile();
-    }
-    ContinueWork(hMainWnd);
 }
 
 } // namespace
@@ -66,4 +60,6 @@ void InfodriverCallback(InfodriverClient* pClient, int iIndex, const char* pszTe
     if (!HandleSlotChange(iIndex, pszText, pClient))
         pClient->WriteSlot(iIndex, "%s", pszText);
     ShowLinkCounts();
+    // What came meanwhile waited for this event's exchanges.
+    ContinueWork(hMainWnd);
 }
