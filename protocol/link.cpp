@@ -43,12 +43,10 @@ void SuperviseSilence() {
         LogLine("COMMS FAIL");
         iSilentTicks = SILENT_TICKS_TO_FAIL;
         ResetLink();
-        // The failure reaches slot 4091 before the poll, as it always has, unless framing has
-        // work to do first.
-        if (!ReceiveWaiting()) {
-            PublishPending();
-            ShowLinkCounts();
-        }
+        // The failure reaches slot 4091 before the poll, whatever waits: it goes behind the
+        // tallies only.
+        PublishPending();
+        ShowLinkCounts();
     } else if (iSilentTicks < SILENT_TICKS_TO_FAIL - 1) {
         ++iSilentTicks;
     }
