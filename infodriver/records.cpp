@@ -2,6 +2,8 @@
 // hidden window may come from any process on the desktop, so nothing in them is trusted.
 #include "infodriver/client.h"
 
+#include "protocol/settings.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -22,6 +24,31 @@ struct ReplyArea {
 };
 ReplyArea* pWaitingReply = nullptr;
 int iExchangesUnderWay = 0; // SendToInfodriver calls not yet returned
+// The innermost exchange's count of the milliseconds this thread spent handling what the
+// infodriver sent inside it: that time is the driver's, not the infodriver's.
+unsigned long* pulHandledInside = nullptr;
+DWORD dwLastSlowAnswer = 0;
+bool bSlowAnswerSeen = false;
+
+// An infodriver that takes over a second holds the driver's window with it: the log says so, so
+// that a stalled infodriver can be told from a starved workstation. Once for a run of them: a
+// slow answer within SLOW_EPISODE_MS of the last one belongs to the same episode.
+constexpr DWORD SLOW_ANSWER_MS = 1000;
+constexpr DWORD SLOW_EPISODE_MS = 10000;
+
+void NoteAnswerTime(DWORD dwMs) {
+    if (dwMs <= SLOW_ANSWER_MS)
+        return;
+    const DWORD dwNow = GetTickCount();
+    const bool bNewEpisode = !bSlowAnswerSeen || dwNow - dwLastSlowAnswer >= SLOW_EPISODE_MS;
+    bSlowAnswerSeen = true;
+    dwLastSlowAnswer = dwNow;
+    if (!bNewEpisode)
+        return;
+    const double dSeconds = dwMs / 1000.0;
+    DebugLine("Infodriver %d took %.1f s to answer", iDeviceNumber, dSeconds);
+    LogLine("Infodriver %d took %.1f s to answer", iDeviceNumber, dSeconds);
+}
 
 // A safe, terminated copy of a record's payload. Text: the 513 bytes, cut at 512 characters when
 // the sender left out the terminator. Number: at most its 16 bytes, read as at most 8 digits.
@@ -63,10 +90,25 @@ LRESULT Exchange(HWND hOwn, HWND hTarget, COPYDATASTRUCT& record, ReplyArea* pAr
 } // namespace
 
 LRESULT SendToInfodriver(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam) {
+    unsigned long ulHandled = 0;
+    unsigned long* const pulOuter = pulHandledInside;
+    pulHandledInside = &ulHandled;
+    const DWORD dwStart = GetTickCount();
     ++iExchangesUnderWay;
     const LRESULT iResult = SendMessageA(hTo, iMessage, wParam, lParam);
     --iExchangesUnderWay;
+    const DWORD dwTaken = GetTickCount() - dwStart;
+    pulHandledInside = pulOuter;
+    NoteAnswerTime(dwTaken > ulHandled ? dwTaken - static_cast<DWORD>(ulHandled) : 0);
     return iResult;
+}
+
+HandledInsideExchange::HandledInsideExchange()
+    : pulCount(pulHandledInside), dwStart(pulHandledInside != nullptr ? GetTickCount() : 0) {}
+
+HandledInsideExchange::~HandledInsideExchange() {
+    if (pulCount != nullptr)
+        *pulCount += GetTickCount() - dwStart;
 }
 
 bool ExchangeUnderWay() {

@@ -153,6 +153,7 @@ LRESULT InfodriverClient::HandleMessage(UINT iMessage, WPARAM wParam, const char
 }
 
 LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam) {
+    const HandledInsideExchange Handling;
     // Creation and destruction are taken only when this client began them; another process sending
     // or posting them (or a second WM_CREATE) must not replace the client pointer or fake a detach.
     if (iMessage == WM_CREATE && !InSendMessage() && ClientOf(hWnd) == nullptr) {
