@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# scripts/soak.sh [MINUTES] [--speed BITS] [--mix W,...] [--delay-us US]: the real driver under a
-# long stream (default 10 minutes; fractions such as 0.5 allowed).
+# scripts/soak.sh [MINUTES] [--speed BITS] [--mix W,...] [--delay-us US] [--stall AT:MS]: the real
+# driver under a long stream (default 10 minutes; fractions such as 0.5 allowed).
 #
 # The infodriver stand-in and dravik.exe for device 76 run under Wine; the driver reads COM11 of a
 # null-modem pair made here, and build/tests/app/driver_soak.exe writes a seeded random stream of
@@ -16,17 +16,21 @@
 # and end. The exact bytes are kept in build/soak/stream-<seed>.bin (tools/replay plays them
 # through the protocol core); DRAVIK_SOAK_SEED=<seed> plays the same stream again. --mix (or
 # DRAVIK_SOAK_MIX) sets the weights of block, group, short, output, text, marker, trigger and
-# garbage; 1,1,1,1,1,1,1,0 is every kind of message in equal numbers. Exits non-zero on a failure.
+# garbage; 1,1,1,1,1,1,1,0 is every kind of message in equal numbers. --stall AT:MS stalls the
+# infodriver for MS milliseconds once the stream has run AT seconds, while the line goes on: the
+# bytes wait in the driver's receive queue, none may be lost, and the log must name the stall.
+# Exits non-zero on a failure.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 usage() {
-    echo "usage: scripts/soak.sh [MINUTES] [--speed BITS] [--mix W,...] [--delay-us US]" >&2
+    echo "usage: scripts/soak.sh [MINUTES] [--speed BITS] [--mix W,...] [--delay-us US] [--stall AT:MS]" >&2
     exit 2
 }
 MINUTES=10
 SPEED=38400
 DELAY_US=3000
 MIX="${DRAVIK_SOAK_MIX:-}"
+STALL=""
 if [ $# -gt 0 ] && [[ "$1" != --* ]]; then
     MINUTES="$1"
     shift
@@ -37,12 +41,14 @@ while [ $# -gt 0 ]; do
         --speed) SPEED="$2" ;;
         --mix) MIX="$2" ;;
         --delay-us) DELAY_US="$2" ;;
+        --stall) STALL="$2" ;;
         *) usage ;;
     esac
     shift 2
 done
 if ! [[ "$MINUTES" =~ ^[0-9]+([.][0-9]+)?$ ]] || ! awk -v m="$MINUTES" 'BEGIN { exit !(m > 0) }' ||
-    ! [[ "$SPEED" =~ ^[0-9]+$ ]] || ! [[ "$DELAY_US" =~ ^[0-9]+$ ]]; then
+    ! [[ "$SPEED" =~ ^[0-9]+$ ]] || ! [[ "$DELAY_US" =~ ^[0-9]+$ ]] ||
+    { [ -n "$STALL" ] && ! [[ "$STALL" =~ ^[0-9]+:[0-9]+$ ]]; }; then
     usage
 fi
 RUN_SECONDS=$(awk -v m="$MINUTES" 'BEGIN { s = int(m * 60 + 0.5); print (s < 1 ? 1 : s) }')
@@ -75,6 +81,7 @@ echo "== soak: the driver for $RUN_SECONDS s at the full line rate of $SPEED bit
 EXTRA_ARGS=()
 [ -n "${DRAVIK_SOAK_SEED:-}" ] && EXTRA_ARGS+=(--seed "$DRAVIK_SOAK_SEED")
 [ -n "$MIX" ] && EXTRA_ARGS+=(--mix "$MIX")
+[ -n "$STALL" ] && EXTRA_ARGS+=(--stall-at "${STALL%%:*}" --stall-ms "${STALL##*:}")
 wine "$BUILD/tests/app/driver_soak.exe" --seconds "$RUN_SECONDS" --driver-port "$DRIVER_PORT" \
     --device-port "$DEVICE_PORT" --out "$(winepath -w "$SOAK")" --speed "$SPEED" --delay-us "$DELAY_US" \
     "${EXTRA_ARGS[@]}" </dev/null 2>&1 | sed -u 's/\r$//'

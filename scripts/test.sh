@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The whole test run: set-up, the protocol core built natively with sanitizers and tested, a minute
 # of fuzzing of the protocol core, every Win32 test executable under one persistent wineserver,
-# then the real driver under two soaks against an infodriver slowed to 3 ms an exchange: a minute
-# of the soak's mix at 38400 bit/s, and a minute of every kind of message in equal numbers flat
-# out at 115200 bit/s (DRAVIK_SOAK_MINUTES sets their length).
+# then the real driver under three soaks against an infodriver slowed to 3 ms an exchange: a minute
+# of the soak's mix at 38400 bit/s, a minute of every kind of message in equal numbers flat out at
+# 115200 bit/s, and the same minute with the infodriver stalled for 30 s in the middle of it
+# (DRAVIK_SOAK_MINUTES sets their length; the stall stays in the middle).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 "$ROOT/scripts/setup.sh"
@@ -24,3 +25,6 @@ ctest --test-dir "$BUILD" --output-on-failure --timeout 600
 
 "$ROOT/scripts/soak.sh" "${DRAVIK_SOAK_MINUTES:-1}" --delay-us 3000
 "$ROOT/scripts/soak.sh" "${DRAVIK_SOAK_MINUTES:-1}" --delay-us 3000 --speed 115200 --mix 1,1,1,1,1,1,1,0
+STALL_AT=$(awk -v m="${DRAVIK_SOAK_MINUTES:-1}" 'BEGIN { s = int(m * 60 / 2 - 15); print (s < 0 ? 0 : s) }')
+"$ROOT/scripts/soak.sh" "${DRAVIK_SOAK_MINUTES:-1}" --delay-us 3000 --speed 115200 --mix 1,1,1,1,1,1,1,0 \
+    --stall "$STALL_AT:30000"

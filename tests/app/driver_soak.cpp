@@ -1,7 +1,7 @@
 // driver_soak: the real driver for a long run, started by scripts/soak.sh.
 //
 //   driver_soak.exe --seconds N --driver-port A --device-port B --out DIR [--seed S] [--mix W,...]
-//                   [--speed BITS] [--delay-us US] [--repeats PERCENT]
+//                   [--speed BITS] [--delay-us US] [--repeats PERCENT] [--stall-at S --stall-ms MS]
 //
 // The stand-in process is the infodriver (quiet: no line per exchange; with --delay-us each of its
 // answers takes that long, an infodriver busy with the rest of the control system), dravik.exe
@@ -9,7 +9,9 @@
 // default) for N seconds: a seeded random stream of every kind of message, with values from small
 // sets and mostly repeated messages (--repeats, 75 %; a repeat costs the driver one slot read per
 // value, a change a write as well), and now and then garbage. --mix sets the weights of block,
-// group, short, output, text, marker, trigger and garbage. The exact bytes go to
+// group, short, output, text, marker, trigger and garbage. With --stall-at the infodriver stalls
+// for --stall-ms once the stream has run that many seconds, and the line goes on meanwhile. The
+// exact bytes go to
 // DIR\stream-<seed>.bin. At the end every slot in the stand-in must equal the in-memory decoding
 // of those bytes, the log must have no overflow line, and the driver's memory and handles, taken
 // from outside after a warm-up and at the end of the stream, must not have grown. Exit code 0
@@ -56,6 +58,8 @@ struct Options {
     int iSpeed = SPEED;
     unsigned uDelayUs = 0;
     int iRepeats = REPEAT_PERCENT;
+    int iStallAt = -1; // seconds into the stream; -1: no stall
+    unsigned uStallMs = 0;
 };
 
 // "W,W,W,W,W,W,W,W" in the order of MIX_NAMES.
@@ -94,6 +98,10 @@ bool ParseOptions(int argc, char** argv, Options& o) {
             o.uDelayUs = static_cast<unsigned>(std::strtoul(pszValue, nullptr, 10));
         else if (sName == "--repeats")
             o.iRepeats = std::atoi(pszValue);
+        else if (sName == "--stall-at")
+            o.iStallAt = std::atoi(pszValue);
+        else if (sName == "--stall-ms")
+            o.uStallMs = static_cast<unsigned>(std::strtoul(pszValue, nullptr, 10));
         else if (sName != "--mix" || !ParseMix(pszValue, o.Mix))
             return false;
     }
@@ -149,6 +157,8 @@ int main(int argc, char** argv) {
     std::printf("soak: seed %u, %d s at %d bit/s (%d bytes/s), the driver on COM%d, the device on COM%d\n",
                 o.uSeed, o.iSeconds, o.iSpeed, iLineBytesPerSecond, o.iDriverPort, o.iDevicePort);
     std::printf("soak: the infodriver answers each exchange after %u us at least\n", o.uDelayUs);
+    if (o.iStallAt >= 0)
+        std::printf("soak: the infodriver stalls for %u ms %d s into the stream\n", o.uStallMs, o.iStallAt);
     std::printf("soak: stream saved to %s\n", sStreamFile.c_str());
     std::printf("soak: mix of %s: %d", MIX_NAMES, o.Mix[0]);
     for (int k = 1; k < ITEM_KINDS; ++k)
@@ -219,7 +229,12 @@ int main(int argc, char** argv) {
     std::fwrite(Fill.data(), 1, Fill.size(), pStream);
     double dNextReport = 60;
     double dElapsed = 0;
+    bool bStalled = false;
     while ((dElapsed = (Device.Elapsed() - dStart) / 1000.0) < o.iSeconds) {
+        if (!bStalled && o.iStallAt >= 0 && dElapsed >= o.iStallAt) {
+            Run.Standin.Send("stall " + std::to_string(o.uStallMs));
+            bStalled = true;
+        }
         StreamBytes Batch;
         while (Batch.size() < nBatchBytes) {
             const StreamBytes Item = Source.Next();
@@ -267,6 +282,7 @@ int main(int argc, char** argv) {
     for (std::size_t i = sLog.find(sLostLine); i != std::string::npos; i = sLog.find(sLostLine, i + 1))
         iLost += std::atoll(sLog.c_str() + i + sLostLine.size());
     const int iFailures = CountOf(sLog, "COMMS FAIL");
+    const int iSlowAnswers = CountOf(sLog, " to answer");
     const int iBehind = CountOf(sLog, "Publishing behind the line");
     long long iSuperseded = 0;
     const std::string sCaughtUp = "Publishing caught up - ";
@@ -296,8 +312,8 @@ int main(int argc, char** argv) {
         iBehind, iSuperseded, dCpuMs / (10.0 * dElapsed), dwBacklogMs);
     std::printf("soak: mismatches   %s\n", nMismatches == END_NOT_SEEN ? "unknown (the end text never came)"
                                                                        : std::to_string(nMismatches).c_str());
-    std::printf("soak: log          %d overflow lines (%lld bytes lost), %d link failures\n", iOverflows,
-                iLost, iFailures);
+    std::printf("soak: log          %d overflow lines (%lld bytes lost), %d link failures, %d slow answers\n",
+                iOverflows, iLost, iFailures, iSlowAnswers);
     std::printf("soak: memory       working set %.2f -> %.2f MB, private %.2f -> %.2f MB\n",
                 Mb(First.nWorkingSet), Mb(Last.nWorkingSet), Mb(First.nPrivate), Mb(Last.nPrivate));
     std::printf("soak: handles      %lu -> %lu\n", First.dwHandles, Last.dwHandles);
@@ -309,11 +325,16 @@ int main(int argc, char** argv) {
         sFailures += "the log reports lost bytes:\n" + sLog + "\n";
     if (iFailures != 0)
         sFailures += "the link failed during the stream\n";
+    if (o.iStallAt >= 0 && iSlowAnswers == 0)
+        sFailures += "the log does not name the stalled infodriver\n";
+    // A stall's backlog takes the receive queue's pages as deep as it went, and they stay taken.
+    const SIZE_T nStallPages =
+        o.iStallAt >= 0 ? static_cast<SIZE_T>(iLineBytesPerSecond * 1.5 * o.uStallMs / 1000.0) : 0;
     if (!First.bValid || !Last.bValid)
         sFailures += "the driver's memory and handles could not be read\n";
     else {
-        if (Last.nPrivate > First.nPrivate + MEMORY_SLACK ||
-            Last.nWorkingSet > First.nWorkingSet + MEMORY_SLACK)
+        if (Last.nPrivate > First.nPrivate + MEMORY_SLACK + nStallPages ||
+            Last.nWorkingSet > First.nWorkingSet + MEMORY_SLACK + nStallPages)
             sFailures += "the driver's memory grew\n";
         if (Last.dwHandles > First.dwHandles + HANDLE_SLACK)
             sFailures += "the driver's handles grew\n";

@@ -101,6 +101,13 @@ int RunCommand(const char* pszLine) {
         Emit("delay-set %ld", lValue);
         return 0;
     }
+    if (sCommand == "stall") {
+        if (!ParseNumber(NextWord(pszRest), lValue) || lValue < 0)
+            return Fail("milliseconds expected", pszLine);
+        StallNextAnswer(static_cast<unsigned>(lValue));
+        Emit("stall-set %ld", lValue);
+        return 0;
+    }
     if (sCommand == "quiet") {
         SetQuiet(ParseNumber(NextWord(pszRest), lValue) && lValue != 0);
         return 0;
@@ -164,6 +171,8 @@ Commands, one per line on standard input (texts may use \\ \n \r \t \xNN escapes
   clients                 print the attached clients, then clients-end <count>
   counts                  print counts <reads> <writes>: the slot reads and writes served so far
   delay <us>              answer each request after at least <us> microseconds from now on
+  stall <ms>              answer the next request only after <ms> milliseconds, as a stalled
+                          infodriver would; stall-over <ms> once that answer goes
   quiet 0|1               leave out (1) or print (0) read and write lines
   quit                    end (end of input ends it too)
 
@@ -178,6 +187,7 @@ Output, one line per event, fields separated by one blank, text fields last and 
   read <slot> <client> <text>        the text handed back
   redundancy <state>                 a 2732 query and its answer
   redundancy-set <state>
+  stall-set <ms>, stall-over <ms>    a stall armed, and its answer going out
   moved <window>                     the new window of "move", before the 2729s go out
   driver-state <value>               2733
   extended <wparam> <lparam>         3124 (always accepted)

@@ -18,6 +18,7 @@ int iNumber = 0;
 int iRedundancy = DEFAULT_REDUNDANCY;
 bool bQuiet = false;
 unsigned uDelayUs = 0;
+unsigned uStallMs = 0; // the next answer's stall
 std::vector<std::string> Slots;
 std::array<HWND, MAX_CLIENTS> Clients{};
 int iClients = 0;
@@ -41,6 +42,12 @@ std::string sDeferredText;
 // Sleeps the whole milliseconds and waits out the rest: a precise delay that costs no processor
 // time for the usual whole-millisecond settings.
 void DelayAnswer() {
+    if (uStallMs != 0) {
+        const unsigned uMs = uStallMs;
+        uStallMs = 0;
+        Sleep(uMs);
+        Emit("stall-over %u", uMs);
+    }
     if (uDelayUs == 0)
         return;
     LARGE_INTEGER Frequency{}, Start{}, Now{};
@@ -259,6 +266,7 @@ void Stop() {
     iRedundancy = DEFAULT_REDUNDANCY;
     bQuiet = false;
     uDelayUs = 0;
+    uStallMs = 0;
     bDeferred = false;
 }
 
@@ -309,6 +317,9 @@ void SetRedundancyState(int iState) {
 }
 void SetExchangeDelayUs(unsigned uMicroseconds) {
     uDelayUs = uMicroseconds;
+}
+void StallNextAnswer(unsigned uMilliseconds) {
+    uStallMs = uMilliseconds;
 }
 
 void SetQuiet(bool bOn) {

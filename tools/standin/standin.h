@@ -48,6 +48,9 @@ void SetQuiet(bool bQuiet);
 // Every answer to a client's request (a record, 2732, 2733) takes at least this long: an
 // infodriver busy with the rest of the control system, to prove the driver keeps up with one.
 void SetExchangeDelayUs(unsigned uMicroseconds);
+// The next answer to a client's request (a record, 2732, 2733) comes only after this long: an
+// infodriver that stalls (a disk, a starved workstation, a debugger).
+void StallNextAnswer(unsigned uMilliseconds);
 
 // Sends a plain message to every attached client; the last client's answer (0 without clients).
 LRESULT SendToClients(UINT iMessage, WPARAM wParam);
