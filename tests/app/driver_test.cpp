@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -33,6 +34,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -58,6 +60,7 @@ constexpr int REDUNDANCY_CONTROL = 2010;
 constexpr int FIRST_TALLY_CONTROL = 1005; // + n
 constexpr int LINK_SLOT = 4091;
 constexpr int ABOUT_VERSION_CONTROL = 1000;
+constexpr WPARAM ABOUT_COMMAND = 104;
 constexpr WPARAM EXIT_COMMAND = 105;
 constexpr WPARAM RECORD_COMMAND = 32777; // Debug, Record line
 
@@ -385,6 +388,108 @@ TEST_F(DriverRunning, ATallyBehindBulkDataGoesAheadOfItHoweverSlowTheInfodriver)
     ASSERT_NE(Standin().WaitFor("delay-set ", 3000, iFrom), "");
 }
 
+// Each of the link's transitions reaches the infodriver, the failure at once: behind a backlog that
+// takes far longer to publish than the silence that fails the link, and with the link back before
+// the backlog is through.
+TEST_F(DriverRunning, TheLinksFailureAndReturnEachReachTheInfodriverAheadOfABacklog) {
+    rig::Peer Peer(38400);
+    Peer.Write(OutputWithRoot(7));
+    ASSERT_TRUE(WaitForSlot(Standin(), 331, "7", 5000));
+    ASSERT_EQ(Slot(Standin(), LINK_SLOT), SlotLine(LINK_SLOT, "1"));
+    // Four blocks of values no test has sent: four hundred changed slots, sixteen seconds of
+    // exchanges at 20 ms each at the least.
+    std::size_t iFrom = Standin().LineCount();
+    Standin().Send("delay 20000");
+    ASSERT_NE(Standin().WaitFor("delay-set ", 3000, iFrom), "");
+    Bytes burst;
+    for (BYTE b = 1; b <= 4; ++b) {
+        burst.insert(burst.end(), {static_cast<BYTE>(0x80 + b), static_cast<BYTE>(0x80 + b)});
+        for (int o = 2; o < 25; ++o)
+            burst.push_back(o % 2 ? 0x5A : static_cast<BYTE>(0x60 + b));
+    }
+    iFrom = Standin().LineCount();
+    Peer.Write(burst);
+
+    const long iFailed = WaitForWrite(Standin(), LINK_SLOT, "0", 12000, iFrom);
+    ASSERT_GE(iFailed, 0) << "the failure never reached the infodriver";
+    const std::vector<std::string> lines = Standin().Lines();
+    // The tick that declared it sent it first: at most the rest of that tick's publish step (100 ms
+    // of exchanges) lies between it and the tick's poll.
+    long iPoll = iFailed;
+    while (iPoll < static_cast<long>(lines.size()) && lines[static_cast<std::size_t>(iPoll)].rfind("redundancy ", 0) != 0)
+        ++iPoll;
+    EXPECT_LE(iPoll - iFailed, 1 + 100 / 20 + 1);
+    // And the backlog was not through.
+    EXPECT_GE(WaitForWrite(Standin(), 908, "0", 30000, static_cast<std::size_t>(iFailed)), 0);
+
+    Peer.Write(OutputWithRoot(8));
+    const long iBack = WaitForWrite(Standin(), LINK_SLOT, "1", 5000, static_cast<std::size_t>(iFailed));
+    EXPECT_GE(iBack, 0) << "the return never reached the infodriver";
+    // 4092 is emptied with it: read, and written only when it held something.
+    EXPECT_NE(Standin().WaitFor("read 4092 ", 5000, static_cast<std::size_t>(iBack)), "");
+    EXPECT_EQ(WritesOf(Standin(), LINK_SLOT, iFrom), (std::vector<std::string>{"0", "1"}));
+    iFrom = Standin().LineCount();
+    Standin().Send("delay 0");
+    ASSERT_NE(Standin().WaitFor("delay-set ", 3000, iFrom), "");
+    EXPECT_TRUE(WaitForSlot(Standin(), 331, "8", 30000));
+}
+
+// Another process opens the About box (WM_COMMAND 104) or the menu (SC_KEYMENU) with a message it
+// sends, and so waits until the loop is over: while each loop runs, and after it, the line is read
+// and the tick goes on, loop after loop.
+TEST_F(DriverRunning, ModalLoopsOpenedByAnotherProcessKeepTheLineAndTheTickGoing) {
+    rig::Peer Peer(38400);
+    std::atomic<bool> bStop{false};
+    std::thread Line([&] {
+        for (int i = 0; !bStop; ++i) {
+            Peer.Write(OutputWithRoot(10 + i % 90));
+            Sleep(20);
+        }
+    });
+    const DWORD dwThread = GetWindowThreadProcessId(Driver().hMain, nullptr);
+    // The Rx counter moves and two ticks poll the infodriver.
+    auto KeepsGoing = [&] {
+        const std::string sCount = Driver().Panel(SERIAL_RX_CONTROL);
+        const std::size_t iFrom = Standin().LineCount();
+        const bool bRead = WaitUntil([&] { return Driver().Panel(SERIAL_RX_CONTROL) != sCount; }, 3000);
+        const bool bTicked = WaitUntil(
+            [&] {
+                const std::vector<std::string> lines = Standin().Lines();
+                return std::count_if(lines.begin() + static_cast<long>(iFrom), lines.end(), [](const std::string& l) {
+                           return l.rfind("redundancy ", 0) == 0;
+                       }) >= 2;
+            },
+            5000);
+        return bRead && bTicked;
+    };
+    for (int iLoop = 0; iLoop < 4; ++iLoop) {
+        const bool bAbout = iLoop % 2 == 0;
+        SCOPED_TRACE(bAbout ? "About box" : "key menu");
+        std::thread Sender([&] {
+            DWORD_PTR dwResult = 0;
+            SendMessageTimeoutA(Driver().hMain, bAbout ? WM_COMMAND : WM_SYSCOMMAND, bAbout ? ABOUT_COMMAND : SC_KEYMENU,
+                                0, SMTO_NORMAL, 30000, &dwResult);
+        });
+        HWND hAbout = nullptr;
+        if (bAbout)
+            EXPECT_NE(hAbout = WaitForDialog(Driver().process.Id(), "About Dravik", 5000), nullptr);
+        else
+            EXPECT_TRUE(WaitForGuiFlags(dwThread, GUI_INMENUMODE, true, 5000));
+        EXPECT_TRUE(KeepsGoing()) << "inside loop " << iLoop;
+        if (bAbout) {
+            CloseDialog(hAbout, CloseBy::Escape);
+            EXPECT_TRUE(WaitUntilGone(hAbout, 3000));
+        } else {
+            for (int i = 0; i < 3 && !WaitForGuiFlags(dwThread, GUI_INMENUMODE, false, 500); ++i)
+                PostMessageA(Driver().hMain, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        }
+        Sender.join();
+        EXPECT_TRUE(KeepsGoing()) << "after loop " << iLoop;
+    }
+    bStop = true;
+    Line.join();
+}
+
 TEST_F(DriverRunning, ATallyTriggerBehindAnUnrecognisedPairIsResolvedWithoutAFurtherByte) {
     const int iSource = 77;
     rig::Peer Peer(38400);
@@ -705,10 +810,11 @@ TEST(DriverRecording, TheLineFlatOutIsRecordedWholeThroughAStalledDiskAndTheLive
     Rig.Stop();
 }
 
-// A reset request is done before the infodriver has its answer. Against an infodriver slow enough
-// for the reset to take longer than the receive queue lasts at the line rate, the line is framed
-// meanwhile: nothing is lost, and what came during the reset is published after it.
-TEST(DriverReset, TheLineGoingOnDuringASlowResetIsPublishedWholeAfterIt) {
+// A reset request is done before the infodriver has its answer, wherever it arrives: here inside
+// one of the driver's own exchanges of a publish step, against an infodriver slow enough for the
+// reset to outlast what a small receive queue holds of the line. Nothing of the line is lost, what
+// came meanwhile is published after the reset, and the infodriver is not taken for a slow one.
+TEST(DriverReset, AResetInsideAPublishStepLosesNothingOfTheLine) {
     constexpr int SECONDS = 8;
     DriverTree Tree;
     DriverRig Rig;
@@ -718,20 +824,34 @@ TEST(DriverReset, TheLineGoingOnDuringASlowResetIsPublishedWholeAfterIt) {
     Settings.iPort = rig::PeerPort();
     std::string sError;
     ASSERT_TRUE(Device.Open(Settings, sError)) << sError;
-    const StreamBytes stream = LineRateStream(20261210, SECONDS);
 
-    // 8 ms an exchange: past slot 128 the reset has 1,200 reads left, ten seconds at least, and
-    // the queue holds about four seconds of the line.
-    Rig.Standin.Send("preset 1328 last");
+    // 3 ms an exchange, and every slot the reset empties holds a text: eight seconds of reads and
+    // writes at least.
+    for (int iSlot = 1; iSlot <= 1328; ++iSlot)
+        Rig.Standin.Send("preset " + std::to_string(iSlot) + " x");
     std::size_t iFrom = Rig.Standin.LineCount();
-    Rig.Standin.Send("delay 8000");
-    ASSERT_NE(Rig.Standin.WaitFor("delay-set ", 3000, iFrom), "");
-    iFrom = Rig.Standin.LineCount();
-    Rig.Standin.Send("set 4089 x");
-    ASSERT_NE(Rig.Standin.WaitFor("read 129 ", 10000, iFrom), "");
-
+    Rig.Standin.Send("delay 3000");
+    ASSERT_NE(Rig.Standin.WaitFor("delay-set ", 5000, iFrom), "");
+    // Names above the reset's slots keep publish steps going until the request comes in one.
     std::vector<unsigned char> sent;
-    ASSERT_TRUE(SendInPieces(Device, stream, sent));
+    std::atomic<bool> bResetBegun{false};
+    std::thread Names([&] {
+        for (int i = 0; !bResetBegun && i < 500; ++i) {
+            const devsim::Bytes name = devsim::TextMessage(129 + i % 100, "NAME " + std::to_string(i), sError);
+            SendKept(Device, StreamBytes(name.begin(), name.end()), sent);
+            Sleep(20);
+        }
+    });
+    iFrom = Rig.Standin.LineCount();
+    const bool bPublishing = !Rig.Standin.WaitFor("write 13", 5000, iFrom).empty();
+    if (bPublishing)
+        Rig.Standin.Send("defer 4089 x");
+    bResetBegun = !Rig.Standin.WaitFor("read 1 ", 10000, iFrom).empty();
+    Names.join();
+    ASSERT_TRUE(bPublishing);
+    ASSERT_TRUE(bResetBegun);
+    // The line at its full rate while the reset runs.
+    ASSERT_TRUE(SendInPieces(Device, LineRateStream(20261210, SECONDS), sent));
     EXPECT_GE(WaitForWrite(Rig.Standin, 1328, "", 30000, iFrom), 0);
     iFrom = Rig.Standin.LineCount();
     Rig.Standin.Send("delay 0");
@@ -741,6 +861,7 @@ TEST(DriverReset, TheLineGoingOnDuringASlowResetIsPublishedWholeAfterIt) {
     EXPECT_EQ(CheckPublished(Rig.Standin, Device, sent, 1999, 30000, &sReport), 0u) << sReport;
     const std::string sLog = Tree.Log(RESET_UNDER_LINE);
     EXPECT_EQ(sLog.find("Receive queue"), std::string::npos) << sLog;
+    EXPECT_EQ(sLog.find(" to answer"), std::string::npos) << sLog;
     Rig.Stop();
 }
 
