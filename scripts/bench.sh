@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The benchmarks, each a program that prints figures (they are not tests):
-#   scripts/bench.sh [protocol|infodriver|serial|driver|flatout|sidebyside|all]   (default: all)
+#   scripts/bench.sh [protocol|infodriver|serial|driver|flatout|sidebyside|stall|all]   (default: all)
 #   protocol    the receive path in memory against the line rate
 #   infodriver  UpdateSlot against the stand-in process, next to a bare WM_COPYDATA ping-pong
 #   serial      the serial layer through a null-modem pair (throughput, notifications, idle cost,
@@ -14,6 +14,10 @@
 #               lost, slots differing, exchanges per message, time to catch up (about six minutes)
 #   sidebyside  1, 2 and 4 drivers, each with its own pair and stand-in, flat out at 38400 bit/s
 #               for 60 s: lost bytes, differing slots, processor time and tally latency of each
+#   stall       the real driver flat out at 38400 and 115200 bit/s while the infodriver stalls for
+#               10 s, 60 s and 5 min: bytes lost, slots differing, the time to catch up after the
+#               stall, the latency of the first tally after it, the working set idle and after the
+#               backlog (about 16 minutes)
 # Run them on an otherwise quiet machine: the figures are times.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
@@ -48,6 +52,16 @@ case "$which" in
                 echo
             done
         done ;;
+esac
+case "$which" in
+    stall | all)
+        "$ROOT/scripts/nullmodem.sh" up 7 8 >/dev/null
+        for speed in 38400 115200; do
+            for seconds in 10 60 300; do
+                run "stall of $seconds s at $speed bit/s" wine "$BUILD/bench/stall/stall_bench.exe" 7 8 "$speed" "$seconds"
+            done
+        done
+        "$ROOT/scripts/nullmodem.sh" down >/dev/null ;;
 esac
 case "$which" in
     sidebyside | all)
