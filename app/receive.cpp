@@ -96,6 +96,10 @@ void OnReceiveNotify(HWND hWnd, WPARAM wParam, LPARAM lParam) {
     if (reinterpret_cast<SerialPort*>(lParam) != &DevicePort)
         return;
     if (WorkUnderWay()) {
+        // A continuation that arrives here has come: what it was for is now deferred work. (The
+        // continuation timer comes again by itself.)
+        if (wContinuation != 0 && wParam == wContinuation)
+            bContinuing = false;
         bNotifyDeferred = true;
         return;
     }
