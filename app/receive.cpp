@@ -21,12 +21,12 @@ constexpr WPARAM CONTINUATION_NUMBERS = 0x10000;
 constexpr unsigned long CONTINUATION_LOST_MS = TICK_PERIOD_MS;
 
 // User-interface thread only, all of them.
-bool bWorking = false;         // a notification's work is under way
-bool bContinuing = false;      // a continuation is on its way: the reader's notifications wait for it
-WPARAM wContinuation = 0;      // the one on its way, when posted
+bool bWorking = false;    // a notification's work is under way
+bool bContinuing = false; // a continuation is on its way: the reader's notifications wait for it
+WPARAM wContinuation = 0; // the one on its way, when posted
 unsigned long ulContinuedAt = 0;
-bool bTimerSet = false;        // the continuation waits on RECEIVE_TIMER_ID
-bool bNotifyDeferred = false;  // a notification came while work was under way
+bool bTimerSet = false;       // the continuation waits on RECEIVE_TIMER_ID
+bool bNotifyDeferred = false; // a notification came while work was under way
 int iLastDropped = 0;
 int iEpisodeStart = -1; // dropped count when the current overflow episode began; -1: none
 

@@ -21,7 +21,6 @@
 #include "tests/support/random_stream.h"
 #include "tools/devsim/messages.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -39,22 +38,6 @@ constexpr int PROBE_TALLY = 50;
 constexpr int PROBE_TEXT_INDEX = 254;
 //                          block group short output text marker trigger garbage
 constexpr StreamMix FLOOD_MIX = {1, 1, 1, 0, 1, 1, 1, 0};
-
-double Mb(SIZE_T n) {
-    return static_cast<double>(n) / (1024.0 * 1024.0);
-}
-
-// The least of a few samples over half a second: pages and handles that come and go do not count.
-ProcessUsage SteadyUsage(const ChildProcess& Driver) {
-    ProcessUsage Least = UsageOf(Driver.Handle(), Driver.Id());
-    for (int i = 1; i < 5 && Least.bValid; ++i) {
-        Sleep(100);
-        const ProcessUsage Now = UsageOf(Driver.Handle(), Driver.Id());
-        Least.nWorkingSet = std::min(Least.nWorkingSet, Now.nWorkingSet);
-        Least.nPrivate = std::min(Least.nPrivate, Now.nPrivate);
-    }
-    return Least;
-}
 
 // The index of the first line from iFrom that starts with sPrefix, or -1.
 long FindFrom(const std::vector<std::string>& Lines, const std::string& sPrefix, std::size_t iFrom) {
@@ -107,7 +90,7 @@ int main(int argc, char** argv) {
     if (!Device.Open(Settings, sError))
         return Fail(sError);
     Sleep(2000);
-    const ProcessUsage Idle = SteadyUsage(Run.Driver);
+    const ProcessUsage Idle = SteadyUsageOf(Run.Driver.Handle(), Run.Driver.Id());
 
     RandomStream Source(20261209u + static_cast<unsigned>(iSpeed) + static_cast<unsigned>(iStallSeconds),
                         FLOOD_MIX, LINE_RATE_REPEAT_PERCENT);
@@ -163,7 +146,8 @@ int main(int argc, char** argv) {
             if (iLit < 0 && Lines[i].rfind(sTallyLine, 0) == 0 && Lines[i].size() > 2 &&
                 Lines[i].compare(Lines[i].size() - 2, 2, " 1") == 0)
                 iLit = static_cast<long>(i);
-            if (iCaughtUp < 0 && Lines[i].rfind(sTextLine, 0) == 0 && Lines[i].find(sProbeText) != std::string::npos) {
+            if (iCaughtUp < 0 && Lines[i].rfind(sTextLine, 0) == 0 &&
+                Lines[i].find(sProbeText) != std::string::npos) {
                 iCaughtUp = static_cast<long>(i);
                 dwCaughtUp = Run.Standin.LineTimes()[i];
             }
@@ -175,7 +159,7 @@ int main(int argc, char** argv) {
 
     std::string sReport;
     const std::size_t nDiffering = CheckPublished(Run.Standin, Device, Sent, 1999, 120000, &sReport);
-    const ProcessUsage After = SteadyUsage(Run.Driver);
+    const ProcessUsage After = SteadyUsageOf(Run.Driver.Handle(), Run.Driver.Id());
     const std::string sLog = Site.LogText();
     const long long iLost = LostBytes(sLog);
     std::string sSlow = "none";
@@ -190,12 +174,15 @@ int main(int argc, char** argv) {
     std::printf("  bytes lost %lld, slots differing %s\n", iLost < 0 ? 0 : iLost,
                 nDiffering == END_NOT_SEEN ? "unknown (the end text never came)"
                                            : std::to_string(nDiffering).c_str());
-    std::printf("  caught up %.1f s after the stall ended; first tally after the stall lit %s\n",
-                (dwCaughtUp - dwStallOver) / 1000.0,
-                iLit >= 0 ? (std::to_string((dwLit - dwProbeWritten) / 1000.0).substr(0, 5) + " s after its trigger").c_str()
-                          : "never");
+    std::printf(
+        "  caught up %.1f s after the stall ended; first tally after the stall lit %s\n",
+        (dwCaughtUp - dwStallOver) / 1000.0,
+        iLit >= 0 ? (std::to_string((dwLit - dwProbeWritten) / 1000.0).substr(0, 5) + " s after its trigger")
+                        .c_str()
+                  : "never");
     std::printf("  working set idle %.2f MB, after the backlog %.2f MB (private %.2f -> %.2f MB)\n",
-                Mb(Idle.nWorkingSet), Mb(After.nWorkingSet), Mb(Idle.nPrivate), Mb(After.nPrivate));
+                Megabytes(Idle.nWorkingSet), Megabytes(After.nWorkingSet), Megabytes(Idle.nPrivate),
+                Megabytes(After.nPrivate));
     std::printf("  the log: %s\n", sSlow.c_str());
     if (nDiffering != 0 && nDiffering != END_NOT_SEEN)
         std::printf("%s\n", sReport.c_str());

@@ -109,29 +109,14 @@ bool ParseOptions(int argc, char** argv, Options& o) {
            o.iRepeats >= 0 && o.iRepeats <= 100;
 }
 
-double Mb(SIZE_T n) {
-    return static_cast<double>(n) / (1024.0 * 1024.0);
-}
-
 void PrintUsage(const char* pszWhen, double dSeconds, const ProcessUsage& Usage) {
     std::printf("soak: %-6s %6.0f s  working set %7.2f MB  private %7.2f MB  handles %lu\n", pszWhen,
-                dSeconds, Mb(Usage.nWorkingSet), Mb(Usage.nPrivate), Usage.dwHandles);
+                dSeconds, Megabytes(Usage.nWorkingSet), Megabytes(Usage.nPrivate), Usage.dwHandles);
     std::fflush(stdout);
 }
 
-// The least of a few samples over half a second: handles and pages that come and go (a log line's
-// file, a message's buffers) do not count, what has piled up does.
 ProcessUsage SteadyUsage(const ChildProcess& Driver) {
-    ProcessUsage Least = UsageOf(Driver.Handle(), Driver.Id());
-    for (int i = 1; i < 5 && Least.bValid; ++i) {
-        Sleep(100);
-        const ProcessUsage Now = UsageOf(Driver.Handle(), Driver.Id());
-        Least.bValid = Now.bValid;
-        Least.nWorkingSet = std::min(Least.nWorkingSet, Now.nWorkingSet);
-        Least.nPrivate = std::min(Least.nPrivate, Now.nPrivate);
-        Least.dwHandles = std::min(Least.dwHandles, Now.dwHandles);
-    }
-    return Least;
+    return SteadyUsageOf(Driver.Handle(), Driver.Id());
 }
 
 int Fail(const std::string& sWhy) {
@@ -315,7 +300,8 @@ int main(int argc, char** argv) {
     std::printf("soak: log          %d overflow lines (%lld bytes lost), %d link failures, %d slow answers\n",
                 iOverflows, iLost, iFailures, iSlowAnswers);
     std::printf("soak: memory       working set %.2f -> %.2f MB, private %.2f -> %.2f MB\n",
-                Mb(First.nWorkingSet), Mb(Last.nWorkingSet), Mb(First.nPrivate), Mb(Last.nPrivate));
+                Megabytes(First.nWorkingSet), Megabytes(Last.nWorkingSet), Megabytes(First.nPrivate),
+                Megabytes(Last.nPrivate));
     std::printf("soak: handles      %lu -> %lu\n", First.dwHandles, Last.dwHandles);
 
     std::string sFailures;

@@ -416,7 +416,8 @@ TEST_F(DriverRunning, TheLinksFailureAndReturnEachReachTheInfodriverAheadOfABack
     // The tick that declared it sent it first: at most the rest of that tick's publish step (100 ms
     // of exchanges) lies between it and the tick's poll.
     long iPoll = iFailed;
-    while (iPoll < static_cast<long>(lines.size()) && lines[static_cast<std::size_t>(iPoll)].rfind("redundancy ", 0) != 0)
+    while (iPoll < static_cast<long>(lines.size()) &&
+           lines[static_cast<std::size_t>(iPoll)].rfind("redundancy ", 0) != 0)
         ++iPoll;
     EXPECT_LE(iPoll - iFailed, 1 + 100 / 20 + 1);
     // And the backlog was not through.
@@ -455,9 +456,9 @@ TEST_F(DriverRunning, ModalLoopsOpenedByAnotherProcessKeepTheLineAndTheTickGoing
         const bool bTicked = WaitUntil(
             [&] {
                 const std::vector<std::string> lines = Standin().Lines();
-                return std::count_if(lines.begin() + static_cast<long>(iFrom), lines.end(), [](const std::string& l) {
-                           return l.rfind("redundancy ", 0) == 0;
-                       }) >= 2;
+                return std::count_if(lines.begin() + static_cast<long>(iFrom), lines.end(),
+                                     [](const std::string& l) { return l.rfind("redundancy ", 0) == 0; }) >=
+                       2;
             },
             5000);
         return bRead && bTicked;
@@ -467,8 +468,8 @@ TEST_F(DriverRunning, ModalLoopsOpenedByAnotherProcessKeepTheLineAndTheTickGoing
         SCOPED_TRACE(bAbout ? "About box" : "key menu");
         std::thread Sender([&] {
             DWORD_PTR dwResult = 0;
-            SendMessageTimeoutA(Driver().hMain, bAbout ? WM_COMMAND : WM_SYSCOMMAND, bAbout ? ABOUT_COMMAND : SC_KEYMENU,
-                                0, SMTO_NORMAL, 30000, &dwResult);
+            SendMessageTimeoutA(Driver().hMain, bAbout ? WM_COMMAND : WM_SYSCOMMAND,
+                                bAbout ? ABOUT_COMMAND : SC_KEYMENU, 0, SMTO_NORMAL, 30000, &dwResult);
         });
         HWND hAbout = nullptr;
         if (bAbout)
@@ -837,7 +838,8 @@ TEST(DriverReset, AResetInsideAPublishStepLosesNothingOfTheLine) {
     std::atomic<bool> bResetBegun{false};
     std::thread Names([&] {
         for (int i = 0; !bResetBegun && i < 500; ++i) {
-            const devsim::Bytes name = devsim::TextMessage(129 + i % 100, "NAME " + std::to_string(i), sError);
+            const devsim::Bytes name =
+                devsim::TextMessage(129 + i % 100, "NAME " + std::to_string(i), sError);
             SendKept(Device, StreamBytes(name.begin(), name.end()), sent);
             Sleep(20);
         }

@@ -79,6 +79,25 @@ inline ProcessUsage UsageOf(HANDLE hProcess, DWORD dwProcessId) {
     return Usage;
 }
 
+// The least of a few samples over half a second: handles and pages that come and go (a log line's
+// file, a message's buffers) do not count, what has piled up does.
+inline ProcessUsage SteadyUsageOf(HANDLE hProcess, DWORD dwProcessId) {
+    ProcessUsage Least = UsageOf(hProcess, dwProcessId);
+    for (int i = 1; i < 5 && Least.bValid; ++i) {
+        Sleep(100);
+        const ProcessUsage Now = UsageOf(hProcess, dwProcessId);
+        Least.bValid = Now.bValid;
+        Least.nWorkingSet = Now.nWorkingSet < Least.nWorkingSet ? Now.nWorkingSet : Least.nWorkingSet;
+        Least.nPrivate = Now.nPrivate < Least.nPrivate ? Now.nPrivate : Least.nPrivate;
+        Least.dwHandles = Now.dwHandles < Least.dwHandles ? Now.dwHandles : Least.dwHandles;
+    }
+    return Least;
+}
+
+inline double Megabytes(SIZE_T n) {
+    return static_cast<double>(n) / (1024.0 * 1024.0);
+}
+
 // The ids of the process's threads now.
 inline std::set<DWORD> ThreadIdsOf(DWORD dwProcessId) {
     std::set<DWORD> Ids;
