@@ -83,6 +83,7 @@ void PollRedundancy() {
 void OnLinkTimer() {
     SuperviseSilence();
     PollRedundancy();
+    JudgeLineEachSecond();
 }
 
 void MarkLinkAlive() {
