@@ -60,13 +60,12 @@ class DriverRun {
         std::vector<std::string> Lines;
         const HWND hList = hMain ? GetDlgItem(hMain, 100) : nullptr;
         const LRESULT iCount = hList ? SendMessageW(hList, LB_GETCOUNT, 0, 0) : 0;
-        for (LRESULT i = 0; i < iCount; ++i) {
+        for (WPARAM i = 0; static_cast<LRESULT>(i) < iCount; ++i) {
             wchar_t wszLine[512] = L"";
             char szLine[512] = "";
-            if (SendMessageW(hList, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0) < 511) {
-                SendMessageW(hList, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(wszLine));
-                WideCharToMultiByte(CP_ACP, 0, wszLine, -1, szLine, sizeof szLine, nullptr, nullptr);
-            }
+            if (SendMessageW(hList, LB_GETTEXTLEN, i, 0) < 511)
+                SendMessageW(hList, LB_GETTEXT, i, reinterpret_cast<LPARAM>(wszLine));
+            WideCharToMultiByte(CP_ACP, 0, wszLine, -1, szLine, sizeof szLine, nullptr, nullptr);
             Lines.emplace_back(szLine);
         }
         return Lines;
