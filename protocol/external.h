@@ -20,7 +20,8 @@ void ReportDriverState(int iValue);
 // infodriver/: the client's GetRedundancyState; 0 when the infodriver does not answer.
 int QueryRedundancyState();
 
-// serial/: SerialPort::GetStatus, whose results the receive path ignores.
+// serial/: SerialPort::GetStatus. The receive path ignores its results; the serial layer counts
+// the line errors it names (TakeLineErrors).
 void PollPortStatus(SerialPort* pPort);
 // serial/: SerialPort::Read; the number of bytes copied, 0 when the queue is empty.
 int ReadPort(SerialPort* pPort, unsigned char* pBuffer, int iMaxBytes);
