@@ -184,15 +184,22 @@ void ReadPortSettings() {
     CopyText(szParity, PARITY_COMPARED_CHARS, DeviceSetting("Parity", "N"));
     iParityCode = ParityCode(szParity);
 
-    constexpr char szStopBitsShown[] = "152";
-    constexpr char szParityShown[] = "NOEMS";
     char szSummary[64];
-    std::snprintf(szSummary, sizeof szSummary, "COM%d %ld,%d,%c,%c", iPort, lSpeed, iDataBits,
-                  szStopBitsShown[iStopBitsCode], szParityShown[iParityCode]);
+    std::snprintf(szSummary, sizeof szSummary, "COM%d %s", iPort, LineSettingsText());
     SetPanelText(PORT_SUMMARY_CONTROL, szSummary);
 }
 
 } // namespace
+
+const char* LineSettingsText() {
+    constexpr char szStopBitsShown[] = "152";
+    constexpr char szParityShown[] = "NOEMS";
+    static char szText[48];
+    const bool bKnown = iStopBitsCode >= 0 && iStopBitsCode <= 2 && iParityCode >= 0 && iParityCode <= 4;
+    std::snprintf(szText, sizeof szText, "%ld,%d,%c,%c", lSpeed, iDataBits,
+                  bKnown ? szStopBitsShown[iStopBitsCode] : '?', bKnown ? szParityShown[iParityCode] : '?');
+    return szText;
+}
 
 const char* ReadSetting(const char* pszFile, const char* pszSection, const char* pszKey,
                         const char* pszDefault, bool bWriteBack) {

@@ -24,6 +24,7 @@ extern long lSpeed; // bit/s
 extern int iDataBits;
 extern int iStopBitsCode; // ONESTOPBIT or TWOSTOPBITS
 extern int iParityCode;   // NOPARITY, ODDPARITY, EVENPARITY or MARKPARITY
+// The four as the switcher has to match them, "38400,8,1,N": LineSettingsText (protocol/external.h).
 // 1 while the main window shows its debug list; starts equal to the DebugMode setting.
 extern int bListShown;
 

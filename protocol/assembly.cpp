@@ -1,5 +1,6 @@
 #include "protocol/assembly.h"
 
+#include "protocol/commissioning.h"
 #include "protocol/external.h"
 #include "protocol/framing_budget.h"
 
@@ -66,6 +67,7 @@ void ReceiveFromPort(SerialPort* pPort) {
         if (iCount > RECEIVE_CHUNK)
             iCount = RECEIVE_CHUNK;
         iTaken += iCount;
+        WatchReceivedBytes(iCount);
         if (iWrtPtr + iCount >= ASSEMBLY_BUFFER_SIZE) {
             DebugLine("Buffer overflow - bytes lost");
             continue;

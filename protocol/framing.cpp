@@ -1,6 +1,7 @@
 #include "protocol/assembly.h"
 
 #include "protocol/commands.h"
+#include "protocol/commissioning.h"
 #include "protocol/counter.h"
 #include "protocol/decode.h"
 #include "protocol/external.h"
@@ -81,6 +82,7 @@ void FrameMessages() {
         }
         MarkLinkAlive();
         MessageKind eKind = KindOf(b);
+        WatchCommandPair(i, eKind);
         if (eKind == MessageKind::Unrecognised) {
             DebugLine("Unrecognised command byte 0x%X", static_cast<unsigned>(b));
             RemoveFront(i + 2);
@@ -99,6 +101,7 @@ void FrameMessages() {
             bEndedEarly = true;
             return;
         }
+        WatchMessage(eKind, i, iEnd);
         if (eKind == MessageKind::Trigger)
             ResolveTallies();
         else if (eKind != MessageKind::Marker)

@@ -81,6 +81,7 @@ void PollRedundancy() {
 void OnLinkTimer() {
     SuperviseSilence();
     PollRedundancy();
+    JudgeLineEachSecond();
 }
 
 void MarkLinkAlive() {

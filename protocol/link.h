@@ -1,6 +1,7 @@
 #pragma once
 // Supervision of the serial link (alive while doubled command bytes keep arriving) and of the
 // infodriver's redundancy state, both checked once a second.
+#include "protocol/commissioning.h"
 
 constexpr int SILENT_TICKS_TO_FAIL = 5; // the tick that finds four silent ones declares the failure
 

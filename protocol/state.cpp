@@ -1,6 +1,7 @@
 #include "protocol/state.h"
 
 #include "protocol/assembly.h"
+#include "protocol/commissioning.h"
 #include "protocol/decode.h"
 #include "protocol/link.h"
 #include "protocol/publish.h"
@@ -23,4 +24,5 @@ void ResetProtocolState() {
     ResetPublishing();
     ForgetShownRxCount();
     ForgetShownLinkCounts();
+    ForgetLineJudgements();
 }

@@ -1,5 +1,6 @@
 #include "serial/port_reader.h"
 
+#include "serial/line_errors.h"
 #include "serial/line_recorder.h"
 #include "serial/port_table.h"
 
@@ -81,7 +82,8 @@ DWORD WINAPI PortReader(LPVOID pStartArea) {
             if (IsCurrent(Start)) {
                 DWORD dwErrors = 0;
                 COMSTAT Status{};
-                ClearCommError(Start.hCom, &dwErrors, &Status);
+                if (ClearCommError(Start.hCom, &dwErrors, &Status))
+                    CountLineErrors(iIndex, dwErrors);
                 PurgeComm(Start.hCom, PURGE_RXCLEAR);
             }
             bBackOff = true;
@@ -159,7 +161,8 @@ void PortGetStatus(int iIndex, COMSTAT* pStatus, DWORD* pdwErrors) {
         return;
     const PortRecord& Record = *pRecord;
     const int iFill = RxQueueFill(Record.hRxQueue);
-    ClearCommError(Record.hCom, pdwErrors, pStatus);
+    if (ClearCommError(Record.hCom, pdwErrors, pStatus))
+        CountLineErrors(iIndex, *pdwErrors);
     pStatus->cbInQue = static_cast<DWORD>(iFill);
 }
 

@@ -1,8 +1,10 @@
 // The real driver under faults of what surrounds it: a line that goes silent and comes back, a
-// flood of garbage at the line rate, an infodriver that is killed or says goodbye. The driver and
+// flood of garbage at the line rate, a switcher that sends the extended set to a driver set for
+// the plain one, an infodriver that is killed or says goodbye. The driver and
 // the stand-in run as processes of their own; this process writes the device end of the rig's
 // null-modem pair and looks at the driver from outside: its status panel, its log, what the
 // stand-in received, and an in-memory decoding of the same bytes.
+#include "protocol/commissioning_texts.h"
 #include "tests/serial/rig.h"
 #include "tests/support/decoded.h"
 #include "tests/support/driver_run.h"
@@ -12,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -211,6 +214,29 @@ TEST_F(DriverFaults, AGarbageFloodAtTheLineRateIsKeptUpWithAndTheMessagesBehindI
     EXPECT_EQ(CountOf(sLog, "iWrtPtr too big", nLogBefore), 0) << sLog.substr(nLogBefore);
     EXPECT_EQ(CountOf(sLog, "COMMS FAIL", nLogBefore), 0) << sLog.substr(nLogBefore);
     ExpectPublishedAsDecoded();
+}
+
+TEST_F(DriverFaults, TheExtendedSetIntoADriverWithExtensionsClearNamesTheSettingToChange) {
+    // This site's Extensions is 0; the switcher mixes ME 1 between its sources, a block message, a
+    // short message and a trigger for every step, all in their extended forms.
+    Send(Text(3, "CAM 3"));
+    Send(Programme({93}, {1}));
+    std::string sError;
+    for (int iStep = 0; iStep < 40; ++iStep) {
+        Send(devsim::BlockMessage(1, {{0, 0, 0, 0, 0, 0, 0, 0, 3, 4}, {9 + iStep % 2}}, true, sError));
+        Send(devsim::ShortMessage({{1, 0}, {1 + iStep % 2}}, true, sError));
+        Send(devsim::TallyTrigger());
+    }
+    ASSERT_TRUE(sError.empty()) << sError;
+    for (const DWORD dwStart = GetTickCount(); CountOf(Site.LogText(), SENDS_EXTENDED_TEXT) == 0;)
+        if (GetTickCount() - dwStart > 10000)
+            break;
+        else
+            Sleep(50);
+    const std::string sLog = Site.LogText();
+    EXPECT_EQ(CountOf(sLog, SENDS_EXTENDED_TEXT), 1) << sLog;
+    const std::vector<std::string> Lines = Run.DebugList();
+    EXPECT_EQ(std::count(Lines.begin(), Lines.end(), SENDS_EXTENDED_TEXT), 1);
 }
 
 TEST_F(DriverFaults, AKilledInfodriverIsShownUnknownAndTheDriverRunsOnFramingWhatComes) {

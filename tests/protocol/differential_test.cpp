@@ -1,7 +1,11 @@
 // Random streams against the same stream published as it is decoded. Whatever the chunking, the
 // idle notifications, the infodriver's cost and the bytes that arrive while it publishes, the
 // store ends the same; and while no notification holds more than one message, so do the writes.
+// Read with the right settings, none of them makes the driver doubt its settings.
 #include "stream_generator.h"
+
+#include "protocol/commissioning_texts.h"
+#include "tests/support/random_stream.h"
 
 #include <algorithm>
 
@@ -64,6 +68,28 @@ class DifferentialTest : public ProtocolTest {
         }
     }
 
+    static void ExpectNoCommissioningLines(std::uint32_t uSeed) {
+        for (const std::string& sLine : memhost::LogLines())
+            for (const char* pszPrefix : COMMISSIONING_PREFIXES)
+                ASSERT_NE(sLine.rfind(pszPrefix, 0), 0u) << "seed " << uSeed;
+    }
+
+    // The soak's stream at its line rate for iSeconds, a tick each second.
+    void RunLineRate(std::uint32_t uSeed, const StreamMix& Mix, int iRepeatPercent, int iBytesPerSecond,
+                     int iSeconds) {
+        Fresh(false, true);
+        RandomStream Source(uSeed, Mix, iRepeatPercent);
+        for (int iSecond = 0; iSecond < iSeconds; ++iSecond) {
+            Bytes second;
+            while (second.size() < static_cast<std::size_t>(iBytesPerSecond)) {
+                const StreamBytes Item = Source.Next();
+                second.insert(second.end(), Item.begin(), Item.end());
+            }
+            LineSecond(second);
+        }
+        ExpectNoCommissioningLines(uSeed);
+    }
+
     void Run(std::uint32_t uSeed, bool bValidOnly) {
         const bool bLong = uSeed % 2 == 1;
         const bool bLinkKnown = uSeed % 3 != 0;
@@ -77,6 +103,7 @@ class DifferentialTest : public ProtocolTest {
 
         Fresh(bLong, bLinkKnown);
         ByteByByte(stream);
+        ExpectNoCommissioningLines(uSeed);
         const Outcome reference = Capture();
         const std::vector<SlotWrite> referenceWrites = memhost::Writes();
 
@@ -86,11 +113,13 @@ class DifferentialTest : public ProtocolTest {
         EXPECT_LE(memhost::Writes().size(), referenceWrites.size()) << "seed " << uSeed;
         EXPECT_FALSE(HasDebugLine("Buffer overflow - bytes lost")) << "seed " << uSeed;
         EXPECT_EQ(memhost::QueuedBytes(), 0u);
+        ExpectNoCommissioningLines(uSeed);
 
         if (bValidOnly) {
             Fresh(bLong, bLinkKnown);
             MessageByMessage(gen, messages);
             ASSERT_EQ(memhost::Writes(), referenceWrites) << "seed " << uSeed;
+            ExpectNoCommissioningLines(uSeed);
         }
     }
 };
@@ -100,6 +129,10 @@ class DifferentialTest : public ProtocolTest {
 TEST_F(DifferentialTest, MixedStreamsEndWithTheStoreOfPublishingAtOnceWhateverTheChunking) {
     for (std::uint32_t uSeed = 1; uSeed <= 150; ++uSeed)
         Run(uSeed, false);
+    // The soaks' two streams: the everyday mix with its garbage at 38400 bit/s, and every kind of
+    // message in equal numbers at 115200 bit/s.
+    RunLineRate(20240611, LINE_RATE_MIX, LINE_RATE_REPEAT_PERCENT, 3840, 60);
+    RunLineRate(20240612, {1, 1, 1, 1, 1, 1, 1, 0}, LINE_RATE_REPEAT_PERCENT, 11520, 20);
 }
 
 TEST_F(DifferentialTest, ValidStreamsAtMostOneMessagePerNotificationWriteAsPublishingAtOnce) {

@@ -15,6 +15,7 @@
 #include "protocol/external.h"
 #include "tools/memhost/memhost.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -86,6 +87,17 @@ inline int Settle() {
         ++n;
     }
     return n;
+}
+
+// A second of the line: the bytes in pieces of 64, a notification each, then the one-second tick.
+inline void LineSecond(const Bytes& bytes) {
+    for (std::size_t p = 0; p < bytes.size(); p += 64)
+        Deliver(Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(p),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(std::min(bytes.size(), p + 64))));
+    Settle();
+    memhost::AdvanceClockMs(1000);
+    OnLinkTimer();
+    Settle();
 }
 
 inline std::vector<int> WrittenSlots() {

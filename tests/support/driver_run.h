@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 class DriverRun {
   public:
@@ -52,6 +53,22 @@ class DriverRun {
         if (HWND hPanel = Panel())
             GetDlgItemTextA(hPanel, iControl, szText, sizeof szText);
         return szText;
+    }
+    // The lines of the debug list, the main window's child 100, read across the process boundary:
+    // Wine carries the text of another process's list box only as wide characters.
+    std::vector<std::string> DebugList() const {
+        std::vector<std::string> Lines;
+        const HWND hList = hMain ? GetDlgItem(hMain, 100) : nullptr;
+        const LRESULT iCount = hList ? SendMessageW(hList, LB_GETCOUNT, 0, 0) : 0;
+        for (WPARAM i = 0; static_cast<LRESULT>(i) < iCount; ++i) {
+            wchar_t wszLine[512] = L"";
+            char szLine[512] = "";
+            if (SendMessageW(hList, LB_GETTEXTLEN, i, 0) < 511)
+                SendMessageW(hList, LB_GETTEXT, i, reinterpret_cast<LPARAM>(wszLine));
+            WideCharToMultiByte(CP_ACP, 0, wszLine, -1, szLine, sizeof szLine, nullptr, nullptr);
+            Lines.emplace_back(szLine);
+        }
+        return Lines;
     }
     // Both windows answer a message within dwMs.
     bool Answers(DWORD dwMs) const {

@@ -35,6 +35,8 @@ const char szUsage[] = R"(devsim - Dravik device simulator
 Line options (defaults are the driver's): --speed 38400  --data 8
   --parity none|odd|even|mark|space (none)  --stop 1|1.5|2 (1)
 Writes are paced to the line speed (start, data, parity and stop bits per character).
+--extensions (or --ext): a scenario's block and short messages in their extended forms (29 and 21
+  bytes), as a switcher with its extensions on sends them, until the scenario says 'ext off'.
 
 )";
 
@@ -93,7 +95,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
                 return false;
         } else if (a == "--loop")
             o.iLoops = std::atoi(Value(i));
-        else if (a == "--ext")
+        else if (a == "--ext" || a == "--extensions")
             o.bExtensions = true;
         else if (a == "--quiet")
             o.bQuiet = true;

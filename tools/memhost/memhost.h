@@ -47,7 +47,14 @@ void Reset();
 void QueueBytes(const unsigned char* pBytes, std::size_t nBytes);
 void QueueBytes(const std::vector<unsigned char>& bytes);
 std::size_t QueuedBytes();
-void ClearPort();
+void ClearPort(); // the bytes and the error word
+// The error word every status poll of the port reports until it is set again (0 at start), with
+// the bits of the system's own.
+constexpr unsigned PORT_ERROR_RECEIVE_OVERRUN = 0x0001;
+constexpr unsigned PORT_ERROR_OVERRUN = 0x0002;
+constexpr unsigned PORT_ERROR_PARITY = 0x0004;
+constexpr unsigned PORT_ERROR_FRAMING = 0x0008;
+void SetPortErrors(unsigned uErrorWord);
 
 // The shell. Both channels are on at start.
 void SetDiagnostics(bool bDebug, bool bLog);

@@ -8,7 +8,9 @@
 namespace memhost {
 namespace {
 std::deque<unsigned char> PortQueue;
-}
+unsigned uPortErrors = 0;
+LineErrorCounts Counted{};
+} // namespace
 
 void QueueBytes(const unsigned char* pBytes, std::size_t nBytes) {
     PortQueue.insert(PortQueue.end(), pBytes, pBytes + nBytes);
@@ -21,13 +23,30 @@ std::size_t QueuedBytes() {
 }
 void ClearPort() {
     PortQueue.clear();
+    uPortErrors = 0;
+    Counted = LineErrorCounts{};
+}
+void SetPortErrors(unsigned uErrorWord) {
+    uPortErrors = uErrorWord;
 }
 
 } // namespace memhost
 
 using namespace memhost;
 
-void PollPortStatus(SerialPort*) {}
+// Counted as the serial layer counts the port's error word: one of each kind it names.
+void PollPortStatus(SerialPort*) {
+    Counted.iFraming += (uPortErrors & PORT_ERROR_FRAMING) != 0;
+    Counted.iParity += (uPortErrors & PORT_ERROR_PARITY) != 0;
+    Counted.iOverrun += (uPortErrors & PORT_ERROR_OVERRUN) != 0;
+    Counted.iReceiveOverrun += (uPortErrors & PORT_ERROR_RECEIVE_OVERRUN) != 0;
+}
+
+LineErrorCounts TakeLineErrors() {
+    const LineErrorCounts Taken = Counted;
+    Counted = LineErrorCounts{};
+    return Taken;
+}
 
 bool DeviceInputWaiting() {
     return !PortQueue.empty();

@@ -138,3 +138,7 @@ void ShowTitleState(const char* pszState) {
 unsigned long TickCountMs() {
     return ulClock;
 }
+
+const char* LineSettingsText() {
+    return "38400,8,1,N"; // the driver's defaults
+}
