@@ -16,6 +16,7 @@
 // of those bytes, the log must have no overflow line, and the driver's memory and handles, taken
 // from outside after a warm-up and at the end of the stream, must not have grown. Exit code 0
 // when all holds.
+#include "protocol/commissioning_texts.h"
 #include "tests/support/driver_run.h"
 #include "tests/support/driver_site.h"
 #include "tests/support/process_usage.h"
@@ -268,6 +269,10 @@ int main(int argc, char** argv) {
         iLost += std::atoll(sLog.c_str() + i + sLostLine.size());
     const int iFailures = CountOf(sLog, "COMMS FAIL");
     const int iSlowAnswers = CountOf(sLog, " to answer");
+    // The right settings on a good line: nothing may point at a setting.
+    int iSettingLines = 0;
+    for (const char* pszPrefix : COMMISSIONING_PREFIXES)
+        iSettingLines += CountOf(sLog, pszPrefix);
     const int iBehind = CountOf(sLog, "Publishing behind the line");
     long long iSuperseded = 0;
     const std::string sCaughtUp = "Publishing caught up - ";
@@ -297,8 +302,10 @@ int main(int argc, char** argv) {
         iBehind, iSuperseded, dCpuMs / (10.0 * dElapsed), dwBacklogMs);
     std::printf("soak: mismatches   %s\n", nMismatches == END_NOT_SEEN ? "unknown (the end text never came)"
                                                                        : std::to_string(nMismatches).c_str());
-    std::printf("soak: log          %d overflow lines (%lld bytes lost), %d link failures, %d slow answers\n",
-                iOverflows, iLost, iFailures, iSlowAnswers);
+    std::printf(
+        "soak: log          %d overflow lines (%lld bytes lost), %d link failures, %d slow answers, %d "
+        "lines about the settings\n",
+        iOverflows, iLost, iFailures, iSlowAnswers, iSettingLines);
     std::printf("soak: memory       working set %.2f -> %.2f MB, private %.2f -> %.2f MB\n",
                 Megabytes(First.nWorkingSet), Megabytes(Last.nWorkingSet), Megabytes(First.nPrivate),
                 Megabytes(Last.nPrivate));
@@ -311,6 +318,8 @@ int main(int argc, char** argv) {
         sFailures += "the log reports lost bytes:\n" + sLog + "\n";
     if (iFailures != 0)
         sFailures += "the link failed during the stream\n";
+    if (iSettingLines != 0)
+        sFailures += "the log points at a setting on a good line\n";
     if (o.iStallAt >= 0 && iSlowAnswers == 0)
         sFailures += "the log does not name the stalled infodriver\n";
     // A stall's backlog takes the receive queue's pages as deep as it went, and they stay taken.
