@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The whole test run: set-up, the protocol core built natively with sanitizers and tested, a minute
-# of fuzzing of the protocol core, every Win32 test executable under one persistent wineserver,
-# then the real driver under two soaks against an infodriver slowed to 3 ms an exchange: a minute
-# of the soak's mix at 38400 bit/s, and a minute of every kind of message in equal numbers flat
-# out at 115200 bit/s (DRAVIK_SOAK_MINUTES sets their length).
+# of fuzzing of the protocol core and the recording reader, every Win32 test executable under one
+# persistent wineserver, then the real driver under two soaks against an infodriver slowed to 3 ms
+# an exchange: a minute of the soak's mix at 38400 bit/s, and a minute of every kind of message in
+# equal numbers flat out at 115200 bit/s (DRAVIK_SOAK_MINUTES sets their length).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 "$ROOT/scripts/setup.sh"
