@@ -237,8 +237,9 @@ void PutNumber(Bytes& file, unsigned long long iValue) {
 }
 
 // The scenario as the driver records it: each message received at its time in chunks of up to 16
-// bytes, as the reader delivers them from a USB adapter; the writer's loss note once, ahead of the
-// chunk it came before; then the end a second after the last. The same cut short inside a chunk.
+// bytes, as the reader delivers them from a USB adapter; once a loss, noted as the writer notes
+// one, ahead of the next chunk; then the end a second after the last. And the same cut short
+// inside its last chunk.
 int RecordingSeeds(const std::string& sFolder, const std::string& sScenario) {
     std::vector<devsim::Step> steps;
     std::string sError;
