@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # The whole test run: set-up, the protocol core built natively with sanitizers and tested, a minute
-# of fuzzing of the protocol core, every Win32 test executable under one persistent wineserver,
-# then the real driver under three soaks against an infodriver slowed to 3 ms an exchange: a minute
-# of the soak's mix at 38400 bit/s, a minute of every kind of message in equal numbers flat out at
-# 115200 bit/s, and the same minute with the infodriver stalled for 30 s in the middle of it
-# (DRAVIK_SOAK_MINUTES sets their length; the stall stays in the middle).
+# of fuzzing of the protocol core and the recording reader, every Win32 test executable under one
+# persistent wineserver, then the real driver under three soaks against an infodriver slowed to
+# 3 ms an exchange: a minute of the soak's mix at 38400 bit/s, a minute of every kind of message
+# in equal numbers flat out at 115200 bit/s, and the same minute with the infodriver stalled for
+# 30 s in the middle of it (DRAVIK_SOAK_MINUTES sets their length; the stall stays in the middle).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 "$ROOT/scripts/setup.sh"

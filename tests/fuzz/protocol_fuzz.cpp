@@ -1,9 +1,10 @@
 // The protocol core under libFuzzer: device bytes (or well-formed messages) in arbitrary chunks,
 // with link ticks, a moving clock and slow publishing, through ReceiveAndPublish as the driver's
-// window calls it. The core's invariants are checked after every notification and tick, and on
-// every slot a publish step sends; a broken one aborts with a message, which libFuzzer reports
-// with the input. At the end the store must hold what publishing every slot at once would have
-// left. tests/fuzz/fuzz_input.h says how an input is read.
+// window calls it. The core's invariants are checked after every notification and tick (the
+// tallies the core touched since the last check, all 128 at every eighth), and on every slot a
+// publish step sends; a broken one aborts with a message, which libFuzzer reports with the
+// input. At the end the store must hold what publishing every slot at once would have left.
+// tests/fuzz/fuzz_input.h says how an input is read.
 #include "tests/fuzz/fuzz_input.h"
 #include "tests/fuzz/slot_rules.h"
 
@@ -18,6 +19,7 @@
 #include "tools/memhost/memhost.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -40,6 +42,69 @@ constexpr int FIRST_TALLY_CONTROL = 1005;
 constexpr int SERIAL_RX_CONTROL = 2008;
 constexpr int UNLIMITED = -1;
 
+// Distinct numbers, each added once (the caller keeps a flag), in a fixed table: a vector's
+// push_back would make every caller keep its argument in a guarded stack slot.
+template <std::size_t N>
+struct FixedList {
+    std::array<int, N> Items{};
+    std::size_t nItems = 0;
+    void Add(int i) { Items[nItems++] = i; }
+    void Clear() { nItems = 0; }
+    const int* begin() const { return Items.data(); }
+    const int* end() const { return Items.data() + nItems; }
+};
+
+// Every slot as publishing each text at once would leave it: a table over the slot map's numbers
+// holding texts as long as a device text, copied without a call; slots outside it and longer texts
+// (the core queues neither) are kept aside. A map cost a search and an allocation on every slot
+// queued, and the core queues thousands an input.
+struct AtOnceSlots {
+    static constexpr std::size_t TEXT_CHARS = 17;
+    struct Entry {
+        std::array<char, TEXT_CHARS + 1> szText;
+        bool bQueued;
+        bool bAside; // the text is in Aside
+    };
+    std::array<Entry, slotrules::LAST_SLOT + 1> Table{};
+    FixedList<slotrules::LAST_SLOT + 1> Queued; // slots of the table, in the order first queued
+    std::map<int, std::string> Aside;
+
+    // Out of line: the map takes the slot by reference, which would cost every call of Set a
+    // guarded stack frame.
+    [[gnu::noinline]] void SetAside(int iSlot, const char* pszText) { Aside[iSlot] = pszText; }
+    [[gnu::noinline]] void DropAside(int iSlot) { Aside.erase(iSlot); }
+
+    void Set(int iSlot, const char* pszText) {
+        if (iSlot < 0 || iSlot > slotrules::LAST_SLOT) {
+            SetAside(iSlot, pszText);
+            return;
+        }
+        Entry& entry = Table[static_cast<std::size_t>(iSlot)];
+        if (!entry.bQueued) {
+            entry.bQueued = true;
+            Queued.Add(iSlot);
+        }
+        std::size_t n = 0;
+        for (; n <= TEXT_CHARS && pszText[n] != '\0'; ++n)
+            entry.szText[n] = pszText[n];
+        if (n <= TEXT_CHARS) {
+            entry.szText[n] = '\0';
+            if (entry.bAside)
+                DropAside(iSlot);
+            entry.bAside = false;
+        } else {
+            SetAside(iSlot, pszText);
+            entry.bAside = true;
+        }
+    }
+    void Clear() {
+        for (int iSlot : Queued)
+            Table[static_cast<std::size_t>(iSlot)] = Entry{};
+        Queued.Clear();
+        Aside.clear();
+    }
+};
+
 // The run of one input.
 bool bWellFormed = false;
 std::vector<unsigned char> Stream;    // everything the device sends
@@ -48,11 +113,23 @@ std::vector<std::size_t> MessageEnds; // well-formed only: where each message en
 std::size_t nDebugSeen = 0;           // debug lines already checked
 int iLastRxCount = 0;
 int iNextContinuations = UNLIMITED; // the window's own notifications before the next delivery
-std::map<int, std::string> AtOnce;  // every slot as publishing each text at once would leave it
-bool bInStep = false;               // a publish step is under way
-std::set<int> SentThisStep;
+AtOnceSlots AtOnce;
+bool bInStep = false; // a publish step is under way
+// Slots sent in the current step: the step's number against each slot of the map, a set for
+// others.
+std::array<unsigned, slotrules::LAST_SLOT + 1> SentInStep{};
+unsigned uStep = 0;
+std::set<int> OthersSentThisStep;
+std::size_t nSentThisStep = 0;
 bool bOtherSentThisStep = false; // a slot other than a tally has gone in this step
 std::size_t nSlotsQueued = 0;    // calls of QueueSlot in this run
+// Tallies whose text was queued or sent, or whose box was set, since the last check: only these
+// can have moved apart from TallyShown through the core's own calls. All 128 are checked every
+// CHECKS_PER_SWEEP checks and at the end, for a fault that moves one some other way.
+std::array<bool, TALLY_COUNT + 1> bTallyTouched{};
+FixedList<TALLY_COUNT> TalliesTouched;
+unsigned uChecks = 0;
+constexpr unsigned CHECKS_PER_SWEEP = 8;
 
 [[noreturn]] DRAVIK_PRINTF(1, 2) void Violation(const char* pszFormat, ...) {
     std::fprintf(stderr, "\n*** protocol invariant broken: ");
@@ -75,29 +152,71 @@ int MessagesSent() {
                             MessageEnds.begin());
 }
 
-// A tally whose text waits in the pending set is checked once it has been sent.
-void CheckTallies(const char* pszWhen) {
-    for (int n = 1; n <= TALLY_COUNT; ++n) {
-        if (IsPending(n))
-            continue;
-        const unsigned char bShown = TallyShown[n];
-        const std::string& sSlot = memhost::SlotText(n);
-        const char* pszPanel = memhost::PanelText(FIRST_TALLY_CONTROL + n);
-        if (bShown == TALLY_NOT_PUBLISHED) {
-            if (!sSlot.empty() || pszPanel[0] != '\0')
-                Violation("%s: tally %d never published, yet slot \"%s\", box \"%s\"", pszWhen, n,
-                          sSlot.c_str(), pszPanel);
-            continue;
-        }
-        if (bShown > 1)
-            Violation("%s: TallyShown[%d] = %d", pszWhen, n, bShown);
-        if (bShown == 1 && n == TALLY_COUNT)
-            Violation("%s: tally 128 shown lit", pszWhen);
-        const std::string sBox = bShown == 1 ? std::to_string(n) : std::string(" ");
-        if (sSlot != (bShown == 1 ? "1" : "0") || sBox != pszPanel)
-            Violation("%s: TallyShown[%d] = %d but slot \"%s\", box \"%s\"", pszWhen, n, bShown,
-                      sSlot.c_str(), pszPanel);
+// Without the library's string functions, which the address sanitizer makes costly on every
+// check.
+bool SameText(const char* psz1, const char* psz2) {
+    for (; *psz1 == *psz2; ++psz1, ++psz2)
+        if (*psz1 == '\0')
+            return true;
+    return false;
+}
+
+bool SameText(const std::string& s, const char* psz) {
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (psz[i] == '\0' || s[i] != psz[i])
+            return false;
+    return psz[s.size()] == '\0';
+}
+
+void TouchTally(int n) {
+    if (n >= 1 && n <= TALLY_COUNT && !bTallyTouched[n]) {
+        bTallyTouched[n] = true;
+        TalliesTouched.Add(n);
     }
+}
+
+// What box n shows when lit: its number.
+const std::array<std::array<char, 4>, TALLY_COUNT + 1> LitBoxes = [] {
+    std::array<std::array<char, 4>, TALLY_COUNT + 1> boxes{};
+    for (int n = 1; n <= TALLY_COUNT; ++n)
+        std::snprintf(boxes[n].data(), boxes[n].size(), "%d", n);
+    return boxes;
+}();
+
+// A tally whose text waits in the pending set is checked once it has been sent.
+void CheckTally(const char* pszWhen, int n) {
+    if (IsPending(n))
+        return;
+    const unsigned char bShown = TallyShown[n];
+    const std::string& sSlot = memhost::SlotText(n);
+    const char* pszPanel = memhost::PanelText(FIRST_TALLY_CONTROL + n);
+    if (bShown == TALLY_NOT_PUBLISHED) {
+        if (!sSlot.empty() || pszPanel[0] != '\0')
+            Violation("%s: tally %d never published, yet slot \"%s\", box \"%s\"", pszWhen, n, sSlot.c_str(),
+                      pszPanel);
+        return;
+    }
+    if (bShown > 1)
+        Violation("%s: TallyShown[%d] = %d", pszWhen, n, bShown);
+    if (bShown == 1 && n == TALLY_COUNT)
+        Violation("%s: tally 128 shown lit", pszWhen);
+    const char* pszBox = bShown == 1 ? LitBoxes[n].data() : " ";
+    if (sSlot.size() != 1 || sSlot[0] != '0' + bShown || !SameText(pszBox, pszPanel))
+        Violation("%s: TallyShown[%d] = %d but slot \"%s\", box \"%s\"", pszWhen, n, bShown, sSlot.c_str(),
+                  pszPanel);
+}
+
+void CheckTallies(const char* pszWhen, bool bSweep) {
+    if (bSweep) {
+        for (int n = 1; n <= TALLY_COUNT; ++n)
+            CheckTally(pszWhen, n);
+    } else {
+        for (int n : TalliesTouched)
+            CheckTally(pszWhen, n);
+    }
+    for (int n : TalliesTouched)
+        bTallyTouched[n] = false;
+    TalliesTouched.Clear();
 }
 
 void CheckDebugLines(const char* pszWhen) {
@@ -134,7 +253,7 @@ void Check(const char* pszWhen) {
     const std::string& sLink = memhost::SlotText(4091);
     if (!IsPending(4091) && !sLink.empty() && sLink != (bCommsOK ? "1" : "0"))
         Violation("%s: slot 4091 \"%s\" with bCommsOK %d", pszWhen, sLink.c_str(), bCommsOK ? 1 : 0);
-    CheckTallies(pszWhen);
+    CheckTallies(pszWhen, ++uChecks % CHECKS_PER_SWEEP == 0);
     CheckDebugLines(pszWhen);
     if (bWellFormed && iSerialRxCount > MessagesSent())
         Violation("%s: %d counted, only %d messages sent", pszWhen, iSerialRxCount, MessagesSent());
@@ -262,11 +381,11 @@ void StartRun(const std::uint8_t* pData, std::size_t nSize) {
     memhost::SetRecording(false);
     Stream.clear();
     MessageEnds.clear();
-    AtOnce.clear();
     nSent = 0;
     nSlotsQueued = 0;
     nDebugSeen = 0;
     iLastRxCount = 0;
+    uChecks = 0;
     iNextContinuations = UNLIMITED;
 
     const unsigned char bSettings = nSize > 0 ? pData[0] : 0;
@@ -278,6 +397,27 @@ void StartRun(const std::uint8_t* pData, std::size_t nSize) {
     iTXoutput = TxOutputSlot(TxOutputSetting(nSize > 1 ? pData[1] : 0));
 }
 
+// What the run allocated is freed before it ends: libFuzzer runs an input again, and then scans
+// the heap for leaks, whenever it ends with more allocations than it freed.
+void EndRun() {
+    AtOnce.Clear();
+    memhost::Reset();
+    memhost::ResetShell();
+    memhost::ClearPort();
+}
+
+// Out of line, like AtOnceSlots::SetAside.
+[[gnu::noinline]] bool FirstSentOutsideMap(int iSlot) {
+    return OthersSentThisStep.insert(iSlot).second;
+}
+
+void CheckAtOnce(int iSlot, const char* pszAtOnce) {
+    const std::string& sSlot = memhost::SlotText(iSlot);
+    if (!SameText(sSlot, pszAtOnce))
+        Violation("slot %d ends \"%.40s\", publishing at once leaves \"%.40s\"", iSlot, sSlot.c_str(),
+                  pszAtOnce);
+}
+
 } // namespace
 
 // The calls of the core come here first: the fuzz target is linked with --wrap for the
@@ -286,7 +426,8 @@ extern "C" void __real__Z9QueueSlotiPKc(int iSlot, const char* pszText);
 extern "C" void __wrap__Z9QueueSlotiPKc(int iSlot, const char* pszText) {
     if (bInStep)
         Violation("slot %d queued during a publish step", iSlot);
-    AtOnce[iSlot] = pszText;
+    AtOnce.Set(iSlot, pszText);
+    TouchTally(iSlot);
     ++nSlotsQueued;
     __real__Z9QueueSlotiPKc(iSlot, pszText);
 }
@@ -294,12 +435,17 @@ extern "C" void __wrap__Z9QueueSlotiPKc(int iSlot, const char* pszText) {
 extern "C" int __real__Z14PublishPendingv();
 extern "C" int __wrap__Z14PublishPendingv() {
     bInStep = true;
-    SentThisStep.clear();
+    if (++uStep == 0) {
+        SentInStep = {};
+        uStep = 1;
+    }
+    OthersSentThisStep.clear();
+    nSentThisStep = 0;
     bOtherSentThisStep = false;
     const int nSent = __real__Z14PublishPendingv();
     bInStep = false;
-    if (nSent == 0 && !SentThisStep.empty())
-        Violation("a publish step sent %zu slots and says 0", SentThisStep.size());
+    if (nSent == 0 && nSentThisStep != 0)
+        Violation("a publish step sent %zu slots and says 0", nSentThisStep);
     return nSent;
 }
 
@@ -307,8 +453,13 @@ extern "C" bool __real__Z11PublishSlotiPKc(int iSlot, const char* pszText);
 extern "C" bool __wrap__Z11PublishSlotiPKc(int iSlot, const char* pszText) {
     if (!bInStep)
         Violation("slot %d sent outside a publish step", iSlot);
-    if (!SentThisStep.insert(iSlot).second)
+    const bool bInMap = iSlot >= 0 && iSlot <= slotrules::LAST_SLOT;
+    if (bInMap ? SentInStep[iSlot] == uStep : !FirstSentOutsideMap(iSlot))
         Violation("slot %d sent twice in one publish step", iSlot);
+    if (bInMap)
+        SentInStep[iSlot] = uStep;
+    ++nSentThisStep;
+    TouchTally(iSlot);
     if (iSlot <= TALLY_COUNT && bOtherSentThisStep)
         Violation("tally %d sent after another slot in the same step", iSlot);
     bOtherSentThisStep = bOtherSentThisStep || iSlot > TALLY_COUNT;
@@ -319,6 +470,12 @@ extern "C" bool __wrap__Z11PublishSlotiPKc(int iSlot, const char* pszText) {
     if (!slotrules::TextFits(eClass, pszText))
         Violation("slot %d written with \"%.40s\"", iSlot, pszText);
     return __real__Z11PublishSlotiPKc(iSlot, pszText);
+}
+
+extern "C" void __real__Z12SetPanelTextiPKc(int iControl, const char* pszText);
+extern "C" void __wrap__Z12SetPanelTextiPKc(int iControl, const char* pszText) {
+    TouchTally(iControl - FIRST_TALLY_CONTROL);
+    __real__Z12SetPanelTextiPKc(iControl, pszText);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSize) {
@@ -344,15 +501,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
         Violation("the window stopped asking with %zu bytes still queued", memhost::QueuedBytes());
     if (PendingCount() != 0)
         Violation("the window stopped asking with %d slots still to publish", PendingCount());
-    for (const auto& slot : AtOnce)
-        if (memhost::SlotText(slot.first) != slot.second)
-            Violation("slot %d ends \"%.40s\", publishing at once leaves \"%.40s\"", slot.first,
-                      memhost::SlotText(slot.first).c_str(), slot.second.c_str());
+    CheckTallies("the end", true);
+    for (int iSlot : AtOnce.Queued)
+        if (!AtOnce.Table[static_cast<std::size_t>(iSlot)].bAside)
+            CheckAtOnce(iSlot, AtOnce.Table[static_cast<std::size_t>(iSlot)].szText.data());
+    for (const auto& slot : AtOnce.Aside)
+        CheckAtOnce(slot.first, slot.second.c_str());
     if (bWellFormed) {
         if (iSerialRxCount != static_cast<int>(MessageEnds.size()))
             Violation("%zu well-formed messages sent, %d counted", MessageEnds.size(), iSerialRxCount);
         if (iWrtPtr != 0)
             Violation("well-formed messages only, yet %d bytes left in the buffer", iWrtPtr);
     }
+    EndRun();
     return 0;
 }

@@ -1,7 +1,10 @@
-// Makes the fuzz target's seed corpus from the bundled device stream and the bundled simulator
-// scenario, in the input layout of tests/fuzz/fuzz_input.h: each source as raw device bytes and as
-// well-formed messages, with both Extensions settings, several chunkings, ticks and slow
-// publishing. Usage: fuzz_seeds STREAM.hex SCENARIO.txt OUTPUT-FOLDER
+// Makes the fuzz targets' seed corpora from the bundled device stream and the bundled simulator
+// scenario. The protocol core's, in the input layout of tests/fuzz/fuzz_input.h: each source as raw
+// device bytes and as well-formed messages, with both Extensions settings, several chunkings,
+// ticks and slow publishing. The recording reader's: the scenario as the driver's line recording
+// of it, whole and cut short. Usage: fuzz_seeds STREAM.hex SCENARIO.txt PROTOCOL-FOLDER
+// RECORDING-FOLDER
+#include "serial/recording_format.h"
 #include "tests/fuzz/fuzz_input.h"
 #include "tools/devsim/scenario.h"
 #include "tools/memhost/streamfile.h"
@@ -30,12 +33,7 @@ struct Seed {
 
 int iWritten = 0;
 
-int WriteSeed(const std::string& sFolder, const std::string& sName, const Seed& seed) {
-    Bytes input = {seed.bSettings, seed.bTxOutput,
-                   static_cast<unsigned char>(std::min(seed.Schedule.size(), MAX_SCHEDULE))};
-    input.insert(input.end(), seed.Schedule.begin(), seed.Schedule.begin() + input[2]);
-    input.insert(input.end(), seed.Payload.begin(), seed.Payload.end());
-    input.resize(std::min(input.size(), INPUT_LIMIT));
+int WriteInput(const std::string& sFolder, const std::string& sName, const Bytes& input) {
     const std::string sPath = sFolder + "/seed-" + sName;
     std::ofstream out(sPath, std::ios::binary);
     out.write(reinterpret_cast<const char*>(input.data()), static_cast<std::streamsize>(input.size()));
@@ -45,6 +43,15 @@ int WriteSeed(const std::string& sFolder, const std::string& sName, const Seed& 
     }
     ++iWritten;
     return 0;
+}
+
+int WriteSeed(const std::string& sFolder, const std::string& sName, const Seed& seed) {
+    Bytes input = {seed.bSettings, seed.bTxOutput,
+                   static_cast<unsigned char>(std::min(seed.Schedule.size(), MAX_SCHEDULE))};
+    input.insert(input.end(), seed.Schedule.begin(), seed.Schedule.begin() + input[2]);
+    input.insert(input.end(), seed.Payload.begin(), seed.Payload.end());
+    input.resize(std::min(input.size(), INPUT_LIMIT));
+    return WriteInput(sFolder, sName, input);
 }
 
 unsigned char CostSettings(unsigned long ulCost) {
@@ -224,11 +231,61 @@ int ScenarioSeeds(const std::string& sFolder, const std::string& sScenario, bool
     return iFailed;
 }
 
+void PutNumber(Bytes& file, unsigned long long iValue) {
+    unsigned char Number[RECORDING_NUMBER_BYTES];
+    file.insert(file.end(), Number, Number + PutRecordingNumber(Number, iValue));
+}
+
+// The scenario as the driver records it: each message received at its time in chunks of up to 16
+// bytes, as the reader delivers them from a USB adapter; once a loss, noted as the writer notes
+// one, ahead of the next chunk; then the end a second after the last. And the same cut short
+// inside its last chunk.
+int RecordingSeeds(const std::string& sFolder, const std::string& sScenario) {
+    std::vector<devsim::Step> steps;
+    std::string sError;
+    if (!devsim::ParseScenario(sScenario, false, steps, sError)) {
+        std::fprintf(stderr, "fuzz_seeds: scenario: %s\n", sError.c_str());
+        return 1;
+    }
+    const std::string sHeader =
+        std::string(RECORDING_MAGIC) + "\ndevice 7\nstarted 2026-01-01 12:00:00\nport COM3\nspeed 38400\n\n";
+    Bytes file(sHeader.begin(), sHeader.end());
+    long long iNowMs = 0, iRecordedMs = 0;
+    int nMessages = 0;
+    for (const devsim::Step& step : steps) {
+        if (step.Kind == devsim::StepKind::Wait)
+            iNowMs += step.iMs;
+        else if (step.Kind == devsim::StepKind::At)
+            iNowMs = std::max(iNowMs, step.iMs);
+        if (step.Kind != devsim::StepKind::Send)
+            continue;
+        if (++nMessages == 5) {
+            PutNumber(file, static_cast<unsigned long long>(iNowMs - iRecordedMs));
+            file.push_back(0);
+            PutNumber(file, 48);
+            iRecordedMs = iNowMs;
+        }
+        for (std::size_t i = 0; i < step.Data.size(); i += 16) {
+            const std::size_t n = std::min<std::size_t>(16, step.Data.size() - i);
+            PutNumber(file, static_cast<unsigned long long>(iNowMs - iRecordedMs));
+            PutNumber(file, n);
+            file.insert(file.end(), step.Data.begin() + static_cast<long>(i),
+                        step.Data.begin() + static_cast<long>(i + n));
+            iRecordedMs = iNowMs;
+        }
+    }
+    const Bytes cut(file.begin(), file.end() - 7);
+    PutNumber(file, 1000);
+    file.push_back(0);
+    file.push_back(0);
+    return WriteInput(sFolder, "recording", file) | WriteInput(sFolder, "recording-cut-short", cut);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: fuzz_seeds STREAM.hex SCENARIO.txt OUTPUT-FOLDER\n");
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: fuzz_seeds STREAM.hex SCENARIO.txt PROTOCOL-FOLDER RECORDING-FOLDER\n");
         return 2;
     }
     Bytes stream;
@@ -247,6 +304,8 @@ int main(int argc, char** argv) {
     int iFailed = StreamSeeds(argv[3], stream);
     iFailed |= ScenarioSeeds(argv[3], scenario.str(), false);
     iFailed |= ScenarioSeeds(argv[3], scenario.str(), true);
-    std::printf("fuzz_seeds: %d seeds in %s\n", iWritten, argv[3]);
+    const int nProtocol = iWritten;
+    iFailed |= RecordingSeeds(argv[4], scenario.str());
+    std::printf("fuzz_seeds: %d seeds in %s, %d in %s\n", nProtocol, argv[3], iWritten - nProtocol, argv[4]);
     return iFailed;
 }

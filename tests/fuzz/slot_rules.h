@@ -3,7 +3,7 @@
 // driver's slot map on their own (not from protocol/slotmap.h), so that a wrong layout table in
 // the core is caught rather than copied.
 #include <array>
-#include <cstring>
+#include <cstddef>
 
 namespace slotrules {
 
@@ -57,17 +57,26 @@ constexpr SlotClass ClassOf(int iSlot, bool bExtensions) {
     return bExtensions ? LongFormClasses[iSlot] : ShortFormClasses[iSlot];
 }
 
+// The checks run on every slot sent, so they read the text themselves rather than call the
+// library's string functions, which the address sanitizer makes costly.
 inline bool IsBit(const char* pszText) {
-    return std::strcmp(pszText, "0") == 0 || std::strcmp(pszText, "1") == 0;
+    return (pszText[0] == '0' || pszText[0] == '1') && pszText[1] == '\0';
+}
+
+// At most nMax characters.
+inline bool NoLongerThan(const char* pszText, std::size_t nMax) {
+    for (std::size_t n = 0; n <= nMax; ++n)
+        if (pszText[n] == '\0')
+            return true;
+    return false;
 }
 
 // "0" to "255", no leading zero.
 inline bool IsByteNumber(const char* pszText) {
-    const std::size_t n = std::strlen(pszText);
-    if (n < 1 || n > 3 || (n > 1 && pszText[0] == '0'))
+    if (!NoLongerThan(pszText, 3) || pszText[0] == '\0' || (pszText[0] == '0' && pszText[1] != '\0'))
         return false;
     int iValue = 0;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; pszText[i] != '\0'; ++i) {
         if (pszText[i] < '0' || pszText[i] > '9')
             return false;
         iValue = iValue * 10 + (pszText[i] - '0');
@@ -85,7 +94,7 @@ inline bool TextFits(SlotClass eClass, const char* pszText) {
         case SlotClass::Number:
             return IsByteNumber(pszText);
         case SlotClass::Text:
-            return std::strlen(pszText) <= 17;
+            return NoLongerThan(pszText, 17);
         case SlotClass::LinkClear:
             return pszText[0] == '\0';
         default:

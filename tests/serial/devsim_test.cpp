@@ -2,8 +2,10 @@
 // through the null-modem pair into the driver's SerialPort, and the line recording its reader
 // makes, read back as the simulator reads it.
 #include "serial/line_recorder.h"
+#include "serial/recording_format.h"
 #include "serial/serial_port.h"
 #include "tests/serial/rig.h"
+#include "tests/support/child.h"
 #include "tests/support/process_usage.h"
 #include "tools/devsim/line.h"
 #include "tools/devsim/recording.h"
@@ -12,7 +14,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
+#include <string>
+#include <utility>
 
 using namespace devsim;
 
@@ -164,6 +169,52 @@ TEST(DevsimLine, AScenarioPlayedIntoThePeerArrivesWholeThroughTheDriversPort) {
     EXPECT_TRUE(Window.PumpUntil([&] { return Window.Received().size() >= Expected.size(); }, 3000));
     EXPECT_EQ(Window.Received(), Expected);
     Port.Close();
+}
+
+// A recording whose numbers no recording reaches: a time past any recording's length (added up,
+// it would overflow), or more bytes lost than any line brings. devsim.exe refuses it, naming the
+// record, whichever command reads it, and before play opens the port.
+TEST(DevsimTool, ADamagedRecordingIsRefusedByInfoPrintAndPlayAlikeAtItsOffset) {
+    // Numbers as the driver's writer puts them, then bytes as they stand.
+    auto Add = [](std::string& sFile, std::initializer_list<unsigned long long> Numbers,
+                  const char* pszBytes) {
+        for (unsigned long long iValue : Numbers) {
+            unsigned char Number[RECORDING_NUMBER_BYTES];
+            sFile.append(reinterpret_cast<const char*>(Number), PutRecordingNumber(Number, iValue));
+        }
+        sFile += pszBytes;
+    };
+    std::string sTime = std::string(RECORDING_MAGIC) + "\ndevice 9\nspeed 115200\n\n", sLost = sTime;
+    Add(sTime, {5, 2}, "\xD2\xD2");
+    const std::size_t iTimeAt = sTime.size();
+    Add(sTime, {0x7FFFFFFFFFFFFFFFull, 1}, "\x81");
+    Add(sLost, {5, 0, 48}, "");
+    const std::size_t iLostAt = sLost.size();
+    Add(sLost, {0, 0, 0xFFFFFFFFFFFFFFF0ull}, "");
+    for (std::string* pFile : {&sTime, &sLost})
+        Add(*pFile, {10, 0, 0}, "");
+
+    char szTemp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, szTemp);
+    const std::string sBase = std::string(szTemp) + "dravik_damaged_" + std::to_string(GetCurrentProcessId());
+    const std::string sPath = sBase + ".rec", sOutputPath = sBase + ".txt";
+    for (const auto& [sFile, iAt] : {std::make_pair(sTime, iTimeAt), std::make_pair(sLost, iLostAt)}) {
+        std::ofstream(sPath, std::ios::binary) << sFile;
+        const std::string sRefusal = "devsim: " + sPath + ": damaged record at byte " + std::to_string(iAt);
+        const std::string sPlay = "--port " + std::to_string(rig::PeerPort()) + " play";
+        for (const std::string& sCommand : {std::string("info"), std::string("print"), sPlay}) {
+            ChildProcess Devsim;
+            ASSERT_TRUE(Devsim.Start(DEVSIM_EXE, sCommand + " \"" + sPath + "\"", sOutputPath));
+            EXPECT_EQ(Devsim.Wait(20000), 1u) << sCommand;
+            Devsim.Kill();
+            std::stringstream Output;
+            Output << std::ifstream(sOutputPath, std::ios::binary).rdbuf();
+            const std::string sOutput = Output.str();
+            EXPECT_EQ(sOutput.substr(0, sOutput.find_last_not_of("\r\n") + 1), sRefusal) << sCommand;
+        }
+    }
+    DeleteFileA(sPath.c_str());
+    DeleteFileA(sOutputPath.c_str());
 }
 
 // The reader's port, a simulator on the pair's other end, and the recording of what the reader

@@ -16,15 +16,31 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // sExe is a Linux or Windows path; the child inherits the environment and the console.
-    bool Start(const std::string& sExe, const std::string& sArgs) {
+    // sExe is a Linux or Windows path; the child inherits the environment and the console, or
+    // writes its standard output and error into the file sOutputPath when one is given.
+    bool Start(const std::string& sExe, const std::string& sArgs, const std::string& sOutputPath = "") {
         const std::string sPath = WindowsPath(sExe);
         sCommandLineEnd = sPath.substr(sPath.find_last_of("\\/") + 1) + " " + sArgs;
         std::string sCommand = "\"" + sPath + "\" " + sArgs;
         STARTUPINFOA si{};
         si.cb = sizeof si;
+        HANDLE hOutput = INVALID_HANDLE_VALUE;
+        if (!sOutputPath.empty()) {
+            SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+            hOutput = CreateFileA(sOutputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0,
+                                  nullptr);
+            if (hOutput == INVALID_HANDLE_VALUE)
+                return false;
+            si.dwFlags = STARTF_USESTDHANDLES;
+            si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+            si.hStdOutput = si.hStdError = hOutput;
+        }
         PROCESS_INFORMATION pi{};
-        if (!CreateProcessA(nullptr, &sCommand[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        const BOOL bStarted = CreateProcessA(nullptr, &sCommand[0], nullptr, nullptr,
+                                             hOutput != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &si, &pi);
+        if (hOutput != INVALID_HANDLE_VALUE)
+            CloseHandle(hOutput);
+        if (!bStarted)
             return false;
         CloseHandle(pi.hThread);
         hProcess = pi.hProcess;

@@ -1,5 +1,6 @@
 #include "tools/devsim/line.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace devsim {
@@ -69,8 +70,11 @@ double Line::Elapsed() const {
 }
 
 void Line::WaitUntil(double dMs) const {
+    // A minute at most a sleep: a longer wait (a slow --rate of a long recording) would not fit
+    // the sleep's DWORD, whose top value means for ever.
+    constexpr double LONGEST_SLEEP_MS = 60000;
     for (double dNow = Elapsed(); dNow < dMs; dNow = Elapsed())
-        Sleep(dMs - dNow > 2 ? static_cast<DWORD>(dMs - dNow - 1) : 0);
+        Sleep(dMs - dNow > 2 ? static_cast<DWORD>(std::min(dMs - dNow - 1, LONGEST_SLEEP_MS)) : 0);
 }
 
 bool Line::Send(const Bytes& Data) {

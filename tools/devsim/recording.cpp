@@ -14,6 +14,19 @@ std::string Recording::Value(const std::string& sKey) const {
     return "";
 }
 
+namespace {
+
+// A number of a record: the bytes it takes; 0 when the file ends inside it, -1 when it is longer
+// than any the driver writes (past 64 bits).
+int ReadNumber(const unsigned char* p, const unsigned char* pEnd, unsigned long long& iValue) {
+    const int n = GetRecordingNumber(p, pEnd, &iValue);
+    if (n == 0)
+        return pEnd - p >= RECORDING_NUMBER_BYTES ? -1 : 0;
+    return n == RECORDING_NUMBER_BYTES && p[n - 1] > 1 ? -1 : n;
+}
+
+} // namespace
+
 bool IsRecording(const std::string& sFile) {
     const std::size_t n = std::strlen(RECORDING_MAGIC);
     return sFile.size() > n && sFile.compare(0, n, RECORDING_MAGIC) == 0 &&
@@ -50,9 +63,19 @@ bool ParseRecording(const std::string& sFile, Recording& Out, std::string& sErro
     long long iMs = 0;
     while (p < pEnd) {
         const unsigned char* const pRecord = p;
+        // Info, print and play alike refuse it here, rather than report, write or wait for a time
+        // no recording reaches.
+        const auto Damaged = [&] {
+            sError = "damaged record at byte " + std::to_string(pRecord - pStart);
+            return false;
+        };
         unsigned long long iGap = 0, iLength = 0;
-        int n = GetRecordingNumber(p, pEnd, &iGap);
-        const int m = n > 0 ? GetRecordingNumber(p + n, pEnd, &iLength) : 0;
+        const int n = ReadNumber(p, pEnd, iGap);
+        if (n < 0 || (n > 0 && iGap > static_cast<unsigned long long>(RECORDING_LONGEST_MS - iMs)))
+            return Damaged();
+        const int m = n > 0 ? ReadNumber(p + n, pEnd, iLength) : 0;
+        if (m < 0)
+            return Damaged();
         if (n == 0 || m == 0)
             break; // cut short
         p += n + m;
@@ -61,7 +84,10 @@ bool ParseRecording(const std::string& sFile, Recording& Out, std::string& sErro
         Chunk.iMs = iMs;
         if (iLength == 0) {
             unsigned long long iLost = 0;
-            const int k = GetRecordingNumber(p, pEnd, &iLost);
+            const int k = ReadNumber(p, pEnd, iLost);
+            const auto iMostLost = static_cast<unsigned long long>(RECORDING_MOST_LOST - Out.iLostBytes);
+            if (k < 0 || (k > 0 && iLost > iMostLost))
+                return Damaged();
             if (k == 0)
                 break;
             p += k;
@@ -77,8 +103,7 @@ bool ParseRecording(const std::string& sFile, Recording& Out, std::string& sErro
             Chunk.iLost = static_cast<long long>(iLost);
             Out.iLostBytes += Chunk.iLost;
         } else if (iLength > static_cast<unsigned long long>(RECORDING_MAX_CHUNK)) {
-            sError = "damaged record at byte " + std::to_string(pRecord - pStart);
-            return false;
+            return Damaged();
         } else if (static_cast<unsigned long long>(pEnd - p) < iLength) {
             break;
         } else {

@@ -9,6 +9,13 @@
 
 namespace devsim {
 
+// The longest a recording lasts, and the most bytes it can have lost: a time or a count beyond
+// these is a damaged record. A month is longer than anyone records a line (flat out, a line
+// fills the 64 MB a recording may take within hours), and a play can wait it out; the loss is a
+// million bytes a second for that long, more than any serial line brings.
+constexpr long long RECORDING_LONGEST_MS = 31LL * 24 * 60 * 60 * 1000;
+constexpr long long RECORDING_MOST_LOST = RECORDING_LONGEST_MS * 1000;
+
 struct RecordedChunk {
     long long iMs = 0;     // from the start of the recording
     Bytes Data;            // empty for a loss note

@@ -5,7 +5,7 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <map>
+#include <algorithm>
 
 int iInfodriverTx = 0;
 int iInfodriverRx = 0;
@@ -16,21 +16,36 @@ bool bDebugOn = true;
 bool bLogOn = true;
 std::vector<std::string> DebugLog;
 std::vector<std::string> LogLog;
-std::map<int, std::string> Panel;
+// Control ids are 16-bit: a table over them, so that reading a tally box costs no search. A
+// clear empties only the controls set since the last one.
+constexpr int PANEL_CONTROLS = 65536;
+std::vector<std::string> Panel(PANEL_CONTROLS);
+std::vector<int> PanelSet;
+std::vector<unsigned char> bPanelSet(PANEL_CONTROLS);
 std::vector<std::pair<int, std::string>> PanelLog;
 std::string sTitleState;
 unsigned long ulClock = 0;
 
-std::string Formatted(const char* pszFormat, va_list args) {
+bool ValidControl(int iControl) {
+    return iControl >= 0 && iControl < PANEL_CONTROLS;
+}
+
+// At most nMax characters of the line. Most lines fit the first buffer: formatted once, and one
+// allocation.
+std::string Formatted(std::size_t nMax, const char* pszFormat, va_list args) {
+    char szLine[256];
     va_list copy;
     va_copy(copy, args);
-    int n = std::vsnprintf(nullptr, 0, pszFormat, copy);
+    const int n = std::vsnprintf(szLine, sizeof szLine, pszFormat, copy);
     va_end(copy);
     if (n < 0)
         return std::string();
+    const std::size_t nKept = std::min(nMax, static_cast<std::size_t>(n));
+    if (nKept < sizeof szLine)
+        return std::string(szLine, nKept);
     std::string s(static_cast<std::size_t>(n) + 1, '\0');
     std::vsnprintf(&s[0], s.size(), pszFormat, args);
-    s.resize(static_cast<std::size_t>(n));
+    s.resize(nKept);
     return s;
 }
 } // namespace
@@ -59,14 +74,17 @@ void ClearDiagnostics() {
     LogLog.clear();
 }
 const char* PanelText(int iControl) {
-    auto it = Panel.find(iControl);
-    return it == Panel.end() ? "" : it->second.c_str();
+    return ValidControl(iControl) ? Panel[iControl].c_str() : "";
 }
 const std::vector<std::pair<int, std::string>>& PanelWrites() {
     return PanelLog;
 }
 void ClearPanel() {
-    Panel.clear();
+    for (int iControl : PanelSet) {
+        Panel[iControl].clear();
+        bPanelSet[iControl] = false;
+    }
+    PanelSet.clear();
     PanelLog.clear();
 }
 const std::string& TitleState() {
@@ -92,8 +110,14 @@ void ResetShell() {
 using namespace memhost;
 
 void SetPanelText(int iControl, const char* pszText) {
-    Panel[iControl] = pszText;
     PanelLog.emplace_back(iControl, pszText);
+    if (!ValidControl(iControl))
+        return;
+    if (!bPanelSet[iControl]) {
+        bPanelSet[iControl] = true;
+        PanelSet.push_back(iControl);
+    }
+    Panel[iControl] = pszText;
 }
 
 void DebugLine(const char* pszFormat, ...) {
@@ -101,7 +125,7 @@ void DebugLine(const char* pszFormat, ...) {
         return;
     va_list args;
     va_start(args, pszFormat);
-    DebugLog.push_back(Formatted(pszFormat, args).substr(0, 160));
+    DebugLog.push_back(Formatted(160, pszFormat, args));
     va_end(args);
 }
 
@@ -110,13 +134,16 @@ void LogLine(const char* pszFormat, ...) {
         return;
     va_list args;
     va_start(args, pszFormat);
-    LogLog.push_back(Formatted(pszFormat, args));
+    LogLog.push_back(Formatted(std::string::npos, pszFormat, args));
     va_end(args);
 }
 
 void HexDump() {
     if (!bDebugOn)
         return;
+    // By hand rather than a formatted print per byte: a dump can hold a whole buffer, and the
+    // fuzz target makes them all the time.
+    static const char szDigits[] = "0123456789ABCDEF";
     char szLine[64];
     std::snprintf(szLine, sizeof szLine, "Hexdump - iWrtPtr = %d", iWrtPtr);
     std::string sLine = szLine;
@@ -125,8 +152,9 @@ void HexDump() {
             DebugLog.push_back(sLine);
             sLine.clear();
         }
-        std::snprintf(szLine, sizeof szLine, " %02X", AssemblyBuffer[i]);
-        sLine += szLine;
+        sLine += ' ';
+        sLine += szDigits[AssemblyBuffer[i] >> 4];
+        sLine += szDigits[AssemblyBuffer[i] & 0x0F];
     }
     DebugLog.push_back(sLine);
 }
