@@ -65,7 +65,9 @@ int ReadPort(SerialPort*, unsigned char* pBuffer, int iMaxBytes) {
     if (n > 0)
         std::memcpy(pBuffer, PortQueue.data() + iHead, n);
     iHead += n;
-    if (iHead == PortQueue.size())
-        ClearPort();
+    if (iHead == PortQueue.size()) {
+        PortQueue.clear();
+        iHead = 0;
+    }
     return static_cast<int>(n);
 }
