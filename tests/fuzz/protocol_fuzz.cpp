@@ -127,6 +127,17 @@ std::size_t nSlotsQueued = 0;    // calls of QueueSlot in this run
 // can have moved apart from TallyShown through the core's own calls. All 128 are checked every
 // CHECKS_PER_SWEEP checks and at the end, for a fault that moves one some other way.
 std::array<bool, TALLY_COUNT + 1> bTallyTouched{};
+// The link slots' transitions as queued and as sent: every one is sent, in its order, none
+// coalesced into another, as long as no more of them wait than the pending set keeps.
+struct LinkText {
+    int iSlot;
+    char szText[2];
+};
+constexpr std::size_t LINK_TEXTS_KEPT = 64;
+std::array<LinkText, LINK_TEXTS_KEPT> LinkQueued{};
+std::size_t nLinkQueued = 0;
+std::size_t nLinkSent = 0;
+bool bLinkUnchecked = false; // more waited than the set keeps, or more came than are kept here
 FixedList<TALLY_COUNT> TalliesTouched;
 unsigned uChecks = 0;
 constexpr unsigned CHECKS_PER_SWEEP = 8;
@@ -387,6 +398,8 @@ void StartRun(const std::uint8_t* pData, std::size_t nSize) {
     iLastRxCount = 0;
     uChecks = 0;
     iNextContinuations = UNLIMITED;
+    nLinkQueued = nLinkSent = 0;
+    bLinkUnchecked = false;
 
     const unsigned char bSettings = nSize > 0 ? pData[0] : 0;
     iDeviceNumber = DEVICE_NUMBER;
@@ -411,6 +424,32 @@ void EndRun() {
     return OthersSentThisStep.insert(iSlot).second;
 }
 
+bool IsLinkSlot(int iSlot) {
+    return iSlot == LINK_STATE_SLOT || iSlot == LINK_CLEAR_SLOT;
+}
+
+void NoteLinkQueued(int iSlot, const char* pszText) {
+    if (nLinkQueued - nLinkSent >= static_cast<std::size_t>(LINK_TRANSITIONS) ||
+        nLinkQueued == LINK_TEXTS_KEPT || std::strlen(pszText) > 1) {
+        bLinkUnchecked = true;
+        return;
+    }
+    LinkText& link = LinkQueued[nLinkQueued++];
+    link.iSlot = iSlot;
+    std::strcpy(link.szText, pszText);
+}
+
+void CheckLinkSent(int iSlot, const char* pszText) {
+    if (bLinkUnchecked)
+        return;
+    if (nLinkSent == nLinkQueued)
+        Violation("link slot %d sent with \"%.40s\", never queued", iSlot, pszText);
+    const LinkText& link = LinkQueued[nLinkSent++];
+    if (link.iSlot != iSlot || std::strcmp(link.szText, pszText) != 0)
+        Violation("link transition %zu sent as slot %d \"%.40s\", queued as slot %d \"%s\"", nLinkSent, iSlot,
+                  pszText, link.iSlot, link.szText);
+}
+
 void CheckAtOnce(int iSlot, const char* pszAtOnce) {
     const std::string& sSlot = memhost::SlotText(iSlot);
     if (!SameText(sSlot, pszAtOnce))
@@ -428,6 +467,8 @@ extern "C" void __wrap__Z9QueueSlotiPKc(int iSlot, const char* pszText) {
         Violation("slot %d queued during a publish step", iSlot);
     AtOnce.Set(iSlot, pszText);
     TouchTally(iSlot);
+    if (IsLinkSlot(iSlot))
+        NoteLinkQueued(iSlot, pszText);
     ++nSlotsQueued;
     __real__Z9QueueSlotiPKc(iSlot, pszText);
 }
@@ -454,7 +495,10 @@ extern "C" bool __wrap__Z11PublishSlotiPKc(int iSlot, const char* pszText) {
     if (!bInStep)
         Violation("slot %d sent outside a publish step", iSlot);
     const bool bInMap = iSlot >= 0 && iSlot <= slotrules::LAST_SLOT;
-    if (bInMap ? SentInStep[iSlot] == uStep : !FirstSentOutsideMap(iSlot))
+    // A link slot's failure and return may both go in one step; each has its own entry.
+    if (IsLinkSlot(iSlot))
+        CheckLinkSent(iSlot, pszText);
+    else if (bInMap ? SentInStep[iSlot] == uStep : !FirstSentOutsideMap(iSlot))
         Violation("slot %d sent twice in one publish step", iSlot);
     if (bInMap)
         SentInStep[iSlot] = uStep;
@@ -502,6 +546,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pData, std::size_t nSi
     if (PendingCount() != 0)
         Violation("the window stopped asking with %d slots still to publish", PendingCount());
     CheckTallies("the end", true);
+    if (!bLinkUnchecked && nLinkSent != nLinkQueued)
+        Violation("%zu link transitions queued, %zu sent", nLinkQueued, nLinkSent);
     for (int iSlot : AtOnce.Queued)
         if (!AtOnce.Table[static_cast<std::size_t>(iSlot)].bAside)
             CheckAtOnce(iSlot, AtOnce.Table[static_cast<std::size_t>(iSlot)].szText.data());
