@@ -39,12 +39,20 @@ bool RoomForChunk() {
     return iWrtPtr + RECEIVE_CHUNK <= ASSEMBLY_DISCARD_ABOVE;
 }
 
+// What the next read asks for: a chunk, or many while the buffer has room for them, never more
+// than the notification's budget leaves.
+int ReadSize(int iTaken) {
+    const int iSize = iWrtPtr + RECEIVE_READ_MAX <= ASSEMBLY_DISCARD_ABOVE ? RECEIVE_READ_MAX : RECEIVE_CHUNK;
+    const int iLeft = RECEIVE_BUDGET_BYTES - iTaken;
+    return iSize < iLeft ? iSize : iLeft;
+}
+
 } // namespace
 
 void ReceiveFromPort(SerialPort* pPort) {
     StartFramingBudget();
     bQueueLeft = false;
-    unsigned char Chunk[RECEIVE_CHUNK];
+    unsigned char Chunk[RECEIVE_READ_MAX];
     for (int iTaken = 0;;) {
         if (iTaken >= RECEIVE_BUDGET_BYTES) {
             bQueueLeft = true;
@@ -61,11 +69,12 @@ void ReceiveFromPort(SerialPort* pPort) {
             }
         }
         PollPortStatus(pPort);
-        int iCount = ReadPort(pPort, Chunk, RECEIVE_CHUNK);
+        const int iAsked = ReadSize(iTaken);
+        int iCount = ReadPort(pPort, Chunk, iAsked);
         if (iCount <= 0)
             break;
-        if (iCount > RECEIVE_CHUNK)
-            iCount = RECEIVE_CHUNK;
+        if (iCount > iAsked)
+            iCount = iAsked;
         iTaken += iCount;
         WatchReceivedBytes(iCount);
         if (iWrtPtr + iCount >= ASSEMBLY_BUFFER_SIZE) {

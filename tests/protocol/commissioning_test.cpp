@@ -57,9 +57,11 @@ TEST_F(CommissioningTest, PortErrorsAreSaidWithTheirCountsAtMostOnceAMinute) {
         return std::string(sz);
     };
     memhost::SetRedundancyState(0); // the ticks' polls say nothing
-    // Every status poll, one for each chunk read, reports the error word.
+    // Every status poll, one for each read, reports the error word: three reads.
     memhost::SetPortErrors(memhost::PORT_ERROR_FRAMING);
-    LineSecond(Repeat(0xD1, 16 * 3));
+    for (int i = 0; i < 3; ++i)
+        Deliver(Repeat(0xD1, 16));
+    LineSecond({});
     EXPECT_EQ(Said(Line(3, 0, 0).c_str()), 1);
     memhost::SetPortErrors(memhost::PORT_ERROR_PARITY | memhost::PORT_ERROR_OVERRUN |
                            memhost::PORT_ERROR_RECEIVE_OVERRUN);
