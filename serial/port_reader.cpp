@@ -116,11 +116,11 @@ void PortDeliver(const PortRecord& Reader, const BYTE* pBytes, int iLength) {
     // Only what the queue really took is pending; the rest is counted as dropped by the queue.
     // The reader's own queue: it outlives the reader, a later open's queue may not be its.
     const LONG iStored = RxQueuePush(Reader.hRxQueue, pBytes, iLength);
-    const LONG iPending = InterlockedExchangeAdd(&Record.iPendingCount, iStored) + iStored;
+    InterlockedExchangeAdd(&Record.iPendingCount, iStored);
 
     if (HWND hWnd = Record.hNotifyWindow) {
         // The time since, in unsigned arithmetic: right across the wrap of the tick count.
-        if (dwNow - Record.dwLastNotifyTick >= PORT_NOTIFY_INTERVAL_MS || iPending > PORT_NOTIFY_BACKLOG)
+        if (dwNow - Record.dwLastNotifyTick >= PORT_NOTIFY_INTERVAL_MS)
             InterlockedExchange(&Record.bNotifyPosted, 0);
         if (InterlockedCompareExchange(&Record.bNotifyPosted, 1, 0) == 0) {
             Record.dwLastNotifyTick = dwNow;

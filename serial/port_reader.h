@@ -3,8 +3,11 @@
 #include <windows.h>
 
 constexpr UINT PORT_NOTIFY_MESSAGE = 0x44; // WM_COMMNOTIFY
+// A consumer that has not read since the last notification is told again at most this often,
+// however much waits: the queue holds minutes of the line, and a notification for every chunk of
+// a backlog only fills the consumer's message queue while it is held (hundreds of thousands in a
+// few minutes, past the system's quota of posted messages), to be thrown away once it is free.
 constexpr DWORD PORT_NOTIFY_INTERVAL_MS = 100;
-constexpr LONG PORT_NOTIFY_BACKLOG = 8192; // above this many pending bytes every chunk is announced
 constexpr DWORD PORT_RETRY_WAIT_MS = 100;  // between reads that fail at once
 constexpr DWORD PORT_IDLE_WAIT_MS = 1000;  // while the read size is 0; a new size wakes it
 constexpr LONG PORT_FAILING_READS = 10;    // this many failed reads in a row: the port is failing

@@ -39,7 +39,7 @@ struct PortRecord {
     // so a chunk is announced to the old target or to the new one.
     PortCallback volatile pCallback;
     HWND volatile hNotifyWindow;
-    // Reader: set when it posts a notification, cleared by the 100 ms and backlog rules and when
+    // Reader: set when it posts a notification, cleared by the 100 ms rule and when
     // the post fails. UI: cleared by every PortRead. Interlocked operations only, on both sides.
     volatile LONG bNotifyPosted;
     // Reader only, in PortDeliver (0 at open, before the reader starts).
