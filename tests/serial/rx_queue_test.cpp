@@ -138,13 +138,6 @@ TEST_F(Queue, ALockHeldElsewhereForMoreThan200MsGivesUpAndCountsTheChunkAsDroppe
     EXPECT_EQ(RxQueueFill(hQueue), 0);
 }
 
-TEST(QueueSize, TheDriversQueueHoldsTenMinutesOfTheLineAt115200) {
-    HRXQUEUE hQueue = RxQueueCreate();
-    ASSERT_NE(hQueue, nullptr);
-    EXPECT_GE(RxQueueCapacity(hQueue), 600 * 115200 / 10);
-    RxQueueFree(hQueue);
-}
-
 TEST(QueueLocks, EveryQueueHasItsOwnUnnamedLock) {
     HRXQUEUE hFirst = RxQueueCreate(), hSecond = RxQueueCreate();
     auto* pFirst = static_cast<RxQueue*>(GlobalLock(hFirst));
