@@ -5,9 +5,8 @@
 #include "app/line_recording.h"
 #include "app/menu.h"
 #include "app/panel.h"
-#include "app/receive.h"
-#include "app/tick.h"
 #include "app/title.h"
+#include "app/work_window.h"
 #include "infodriver/callback.h"
 #include "infodriver/client.h"
 #include "protocol/settings.h"
@@ -91,7 +90,7 @@ LRESULT OnCreate(HWND hWnd) {
     Infodriver.SetCounters(&iInfodriverTx, &iInfodriverRx);
     OpenDevicePort();
     DevicePort.SetNotifyWindow(hWnd, PORT_READ_SIZE);
-    SetTimer(hWnd, TICK_TIMER_ID, TICK_PERIOD_MS, nullptr);
+    StartWork(hWnd);
     return 0;
 }
 
@@ -156,32 +155,19 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM 
         case WM_NCDESTROY:
             return bClosing ? DefWindowProcA(hWnd, iMessage, wParam, lParam) : 0;
         case WM_COMMNOTIFY:
-            OnReceiveNotify(hWnd, wParam, lParam);
-            return 0;
         case WM_TIMER:
-            // Whichever loop dispatches it; one that another process sends inside an exchange
-            // with the infodriver is deferred by the tick and the receive themselves.
-            if (wParam == TICK_TIMER_ID)
-                OnTick(hWnd);
-            else if (wParam == RECEIVE_TIMER_ID)
-                OnReceiveTimer(hWnd);
+            // Whichever loop dispatches them.
+            OnWorkMessage(hWnd, iMessage, wParam, lParam);
             return 0;
         case WM_SIZE:
             return 0;
         case WM_COMMAND:
-        case WM_SYSCOMMAND:
-            // Another process may send a command inside an exchange with the infodriver. The About
-            // box, the menu and a move each run a modal loop, which would hold the exchange, and
-            // with it the receive and the tick, until the operator closed it: the command waits
-            // until the work under way is over.
-            if (WorkUnderWay()) {
-                DeferUntilWorkEnds(iMessage, wParam, lParam);
-                return 0;
-            }
-            if (iMessage == WM_COMMAND && OnMenuCommand(hWnd, LOWORD(wParam)))
+            if (HoldMessage(hWnd, iMessage, wParam, lParam) || OnMenuCommand(hWnd, LOWORD(wParam)))
                 return 0;
             return DefWindowProcA(hWnd, iMessage, wParam, lParam);
         default:
+            if (HoldMessage(hWnd, iMessage, wParam, lParam))
+                return 0;
             return DefWindowProcA(hWnd, iMessage, wParam, lParam);
     }
 }

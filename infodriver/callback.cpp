@@ -1,7 +1,6 @@
 #include "infodriver/callback.h"
 
 #include "app/mainwnd.h"
-#include "app/receive.h"
 #include "protocol/assembly.h"
 #include "protocol/pending.h"
 #include "protocol/tally.h"
@@ -60,6 +59,4 @@ void InfodriverCallback(InfodriverClient* pClient, int iIndex, const char* pszTe
     if (!HandleSlotChange(iIndex, pszText, pClient))
         pClient->WriteSlot(iIndex, "%s", pszText);
     ShowLinkCounts();
-    // What came meanwhile waited for this event's exchanges.
-    ContinueWork(hMainWnd);
 }

@@ -138,12 +138,11 @@ class InfodriverClient {
 };
 
 // Sends to the infodriver and waits for it. While it waits, the messages the infodriver sends in
-// the meantime are handled inside it; the count tells them whether they run nested inside one of
-// the driver's own exchanges (user-interface thread only, like every exchange).
+// the meantime are handled inside it; the window's work loop is told, so that nothing of its runs
+// nested inside the exchange (user-interface thread only, like every exchange).
 // An answer that took more than a second, less the time the driver spent inside the exchange
 // handling what the infodriver sent meanwhile, is logged once for a run of them.
 LRESULT SendToInfodriver(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam);
-bool ExchangeUnderWay();
 // Held while the hidden window handles a message: inside an exchange, its time is counted as the
 // driver's own, not as the infodriver's time to answer.
 class HandledInsideExchange {

@@ -2,6 +2,7 @@
 // hidden window may come from any process on the desktop, so nothing in them is trusted.
 #include "infodriver/client.h"
 
+#include "app/work_window.h"
 #include "protocol/settings.h"
 
 #include <cstdio>
@@ -23,7 +24,6 @@ struct ReplyArea {
     LRESULT iReplyResult;
 };
 ReplyArea* pWaitingReply = nullptr;
-int iExchangesUnderWay = 0; // SendToInfodriver calls not yet returned
 // The innermost exchange's count of the milliseconds this thread spent handling what the
 // infodriver sent inside it: that time is the driver's, not the infodriver's.
 unsigned long* pulHandledInside = nullptr;
@@ -94,9 +94,9 @@ LRESULT SendToInfodriver(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam) 
     unsigned long* const pulOuter = pulHandledInside;
     pulHandledInside = &ulHandled;
     const DWORD dwStart = GetTickCount();
-    ++iExchangesUnderWay;
+    NoteExchange(true);
     const LRESULT iResult = SendMessageA(hTo, iMessage, wParam, lParam);
-    --iExchangesUnderWay;
+    NoteExchange(false);
     const DWORD dwTaken = GetTickCount() - dwStart;
     pulHandledInside = pulOuter;
     NoteAnswerTime(dwTaken > ulHandled ? dwTaken - static_cast<DWORD>(ulHandled) : 0);
@@ -109,10 +109,6 @@ HandledInsideExchange::HandledInsideExchange()
 HandledInsideExchange::~HandledInsideExchange() {
     if (pulCount != nullptr)
         *pulCount += GetTickCount() - dwStart;
-}
-
-bool ExchangeUnderWay() {
-    return iExchangesUnderWay > 0;
 }
 
 LRESULT InfodriverClient::SendRecord(HWND hOwn, HWND hTarget, UINT iMessage, unsigned iIndex, char* pData,

@@ -49,11 +49,12 @@ int ReadSize(int iTaken) {
 
 } // namespace
 
-void ReceiveFromPort(SerialPort* pPort) {
+int ReceiveFromPort(SerialPort* pPort) {
     StartFramingBudget();
     bQueueLeft = false;
     unsigned char Chunk[RECEIVE_READ_MAX];
-    for (int iTaken = 0;;) {
+    int iTaken = 0;
+    for (;;) {
         if (iTaken >= RECEIVE_BUDGET_BYTES) {
             bQueueLeft = true;
             break;
@@ -89,6 +90,7 @@ void ReceiveFromPort(SerialPort* pPort) {
             break;
     }
     FrameMessages();
+    return iTaken;
 }
 
 bool ReceiveWaiting() {

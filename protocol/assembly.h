@@ -24,9 +24,9 @@ extern std::array<unsigned char, ASSEMBLY_BUFFER_SIZE> AssemblyBuffer; // uncons
 extern int iWrtPtr;                                                    // valid bytes in AssemblyBuffer
 extern int iSerialRxCount;                                             // messages and stray high bytes seen
 
-// Drains the port's receive queue into AssemblyBuffer and frames what arrived. Called for every
-// WM_COMMNOTIFY.
-void ReceiveFromPort(SerialPort* pPort);
+// Drains the port's receive queue into AssemblyBuffer, up to the budget of one notification, and
+// frames what arrived. Returns the number of bytes taken from the port.
+int ReceiveFromPort(SerialPort* pPort);
 // One framing pass over AssemblyBuffer.
 void FrameMessages();
 // True when the last ReceiveFromPort left work that needs no further byte from the device: its

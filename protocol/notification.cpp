@@ -12,21 +12,38 @@ namespace {
 constexpr unsigned long COUNTS_PERIOD_MS = 200;
 unsigned long ulCountsShown = 0;
 
-} // namespace
-
-void ReceiveAndPublish(SerialPort* pPort) {
-    ReceiveFromPort(pPort);
+// The publish step once nothing is left to frame, then the panel: the tally boxes, unless
+// publishing showed them already (a tally's slot must not wait for them), and the counters once the
+// work is done, or every COUNTS_PERIOD_MS while it goes on. Nothing is painted before the slice
+// returns anyway.
+void PublishAndShow() {
     if (!ReceiveWaiting())
         PublishPending();
-    // The panel last (the tally boxes, unless publishing showed them already): a tally's slot
-    // must not wait for it. Nothing is painted before this returns anyway.
     ShowTallyBoxes();
     const unsigned long ulNow = TickCountMs();
-    if (!PublishGaveWay() || ulNow - ulCountsShown >= COUNTS_PERIOD_MS) {
+    if (!WorkWaiting() || ulNow - ulCountsShown >= COUNTS_PERIOD_MS) {
         ulCountsShown = ulNow;
         ShowRxCount();
         ShowLinkCounts();
     }
+}
+
+} // namespace
+
+void ReceiveAndPublish(SerialPort* pPort) {
+    ReceiveFromPort(pPort);
+    PublishAndShow();
+}
+
+void ReceiveSlice(SerialPort* pPort) {
+    const unsigned long ulStart = TickCountMs();
+    ReceiveFromPort(pPort);
+    while (ReceiveWaiting() && TickCountMs() - ulStart < RECEIVE_SLICE_MS) {
+        const int iBefore = iWrtPtr;
+        if (ReceiveFromPort(pPort) == 0 && iWrtPtr >= iBefore)
+            break;
+    }
+    PublishAndShow();
 }
 
 bool WorkWaiting() {

@@ -16,9 +16,18 @@ constexpr unsigned long PUBLISH_BEHIND_MS = 1000;
 int PublishPending();
 // The last step ended because bytes were waiting.
 bool PublishGaveWay();
+// While a backlog waits, a slice of the window's receive work frames for this long before the
+// window's message loop runs again: a trip round the loop for every buffer's worth of a backlog
+// costs far more than framing it.
+constexpr unsigned long RECEIVE_SLICE_MS = 30;
+
 // The work of one notification: the receive step, then the publish step when the receive left
 // nothing it could frame.
 void ReceiveAndPublish(SerialPort* pPort);
+// The window's slice of receive work: receive steps for up to RECEIVE_SLICE_MS while a backlog
+// waits, then, once it is all framed, the publish step. What a step decodes is the same however
+// the steps are grouped into slices.
+void ReceiveSlice(SerialPort* pPort);
 // Work is left that needs no new byte from the device: framing, publishing, or bytes that came
 // while the last step published.
 bool WorkWaiting();

@@ -1,6 +1,6 @@
 // The main window's start-up and menu: the real window, class and procedure in the test process,
 // the stand-in's core as the infodriver, real settings and log files.
-#include "app/tick.h"
+#include "app/work_window.h"
 #include "tests/app/main_window_fixture.h"
 #include "tests/support/dialogs.h"
 

@@ -7,10 +7,9 @@
 #include "app/diagnostics.h"
 #include "app/foreign_timer.h"
 #include "app/panel.h"
-#include "app/receive.h"
-#include "app/tick.h"
 #include "app/mainwnd.h"
 #include "app/title.h"
+#include "app/work_window.h"
 #include "infodriver/callback.h"
 #include "infodriver/client.h"
 #include "protocol/assembly.h"
@@ -46,8 +45,8 @@ void PrintNewDebugLines() {
     SendMessageA(hDebugList, LB_RESETCONTENT, 0, 0);
 }
 
-void OnListenTick(HWND hWnd) {
-    OnTick(hWnd);
+// Once a second, beside the driver's own tick.
+void PrintProgress(HWND hWnd) {
     PrintNewDebugLines();
     if (iSerialRxCount != iLastRxCount || iInfodriverTx != iLastTx) {
         std::printf("listen: %d messages, %d slot writes\n", iSerialRxCount, iInfodriverTx);
@@ -59,17 +58,16 @@ void OnListenTick(HWND hWnd) {
         DestroyWindow(hWnd);
 }
 
+constexpr UINT_PTR PROGRESS_TIMER_ID = 3;
+
 LRESULT CALLBACK ListenWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam) {
+    if (iMessage == WM_TIMER && wParam == PROGRESS_TIMER_ID) {
+        PrintProgress(hWnd);
+        return 0;
+    }
+    if (OnWorkMessage(hWnd, iMessage, wParam, lParam))
+        return 0;
     switch (iMessage) {
-        case WM_COMMNOTIFY:
-            OnReceiveNotify(hWnd, wParam, lParam);
-            return 0;
-        case WM_TIMER:
-            if (wParam == TICK_TIMER_ID)
-                OnListenTick(hWnd);
-            else if (wParam == RECEIVE_TIMER_ID)
-                OnReceiveTimer(hWnd);
-            return 0;
         case WM_DESTROY:
             KillTimer(hWnd, TICK_TIMER_ID);
             PostQuitMessage(0);
@@ -151,7 +149,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     DevicePort.SetNotifyWindow(hMainWnd, READ_SIZE);
-    SetTimer(hMainWnd, TICK_TIMER_ID, TICK_PERIOD_MS, nullptr);
+    StartWork(hMainWnd);
+    SetTimer(hMainWnd, PROGRESS_TIMER_ID, TICK_PERIOD_MS, nullptr);
     std::printf("listen: COM%d at %d bit/s into infodriver %d (%s)\n", iPort, iSpeed, iNumber, szWindowTitle);
     std::fflush(stdout);
 
