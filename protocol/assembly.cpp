@@ -39,10 +39,13 @@ bool RoomForChunk() {
     return iWrtPtr + RECEIVE_CHUNK <= ASSEMBLY_DISCARD_ABOVE;
 }
 
-// What the next read asks for: a chunk, or many while the buffer has room for them, never more
-// than the notification's budget leaves.
+// What the next read asks for: as many whole chunks as the buffer has room for (one when it has
+// none), never more than the notification's budget leaves. Every read costs a trip through the
+// queue's lock, and a chunk at a time a backlog of minutes took a minute to frame; whole chunks
+// fill the buffer to the same points as one at a time.
 int ReadSize(int iTaken) {
-    const int iSize = iWrtPtr + RECEIVE_READ_MAX <= ASSEMBLY_DISCARD_ABOVE ? RECEIVE_READ_MAX : RECEIVE_CHUNK;
+    const int iRoom = ASSEMBLY_DISCARD_ABOVE - iWrtPtr;
+    const int iSize = iRoom >= RECEIVE_CHUNK ? iRoom / RECEIVE_CHUNK * RECEIVE_CHUNK : RECEIVE_CHUNK;
     const int iLeft = RECEIVE_BUDGET_BYTES - iTaken;
     return iSize < iLeft ? iSize : iLeft;
 }
@@ -52,7 +55,10 @@ int ReadSize(int iTaken) {
 int ReceiveFromPort(SerialPort* pPort) {
     StartFramingBudget();
     bQueueLeft = false;
-    unsigned char Chunk[RECEIVE_READ_MAX];
+    // Once a notification: its only use is to count the line errors the port reports, and the
+    // port keeps them until they are read.
+    PollPortStatus(pPort);
+    unsigned char Chunk[RECEIVE_BUDGET_BYTES];
     int iTaken = 0;
     for (;;) {
         if (iTaken >= RECEIVE_BUDGET_BYTES) {
@@ -69,7 +75,6 @@ int ReceiveFromPort(SerialPort* pPort) {
                 break;
             }
         }
-        PollPortStatus(pPort);
         const int iAsked = ReadSize(iTaken);
         int iCount = ReadPort(pPort, Chunk, iAsked);
         if (iCount <= 0)

@@ -8,12 +8,6 @@ constexpr int ASSEMBLY_BUFFER_SIZE = 1024;
 // A pass that finds more than this many bytes it cannot frame throws them away.
 constexpr int ASSEMBLY_DISCARD_ABOVE = 1000;
 constexpr int RECEIVE_CHUNK = 16;
-// While the buffer has room for it, a read asks for this much at once: a backlog of minutes (an
-// infodriver that stalled) is framed in a few seconds instead of a minute, since every read is a
-// round trip through the queue's lock. A whole number of chunks, so that the buffer fills to the
-// same points as it does a chunk at a time.
-constexpr int RECEIVE_READ_MAX = 16 * RECEIVE_CHUNK;
-static_assert(RECEIVE_READ_MAX % RECEIVE_CHUNK == 0);
 // One notification takes at most this many new bytes from the port's queue, and its framing stops
 // after the message that spends this much time: a device that outpaces publishing must not hold
 // the user-interface thread. What is left is taken up by the next notification.

@@ -12,13 +12,10 @@ namespace {
 constexpr unsigned long COUNTS_PERIOD_MS = 200;
 unsigned long ulCountsShown = 0;
 
-// The publish step once nothing is left to frame, then the panel: the tally boxes, unless
-// publishing showed them already (a tally's slot must not wait for them), and the counters once the
-// work is done, or every COUNTS_PERIOD_MS while it goes on. Nothing is painted before the slice
-// returns anyway.
-void PublishAndShow() {
-    if (!ReceiveWaiting())
-        PublishPending();
+// The tally boxes, unless publishing showed them already (a tally's slot must not wait for
+// them), and the counters once the work is done, or every COUNTS_PERIOD_MS while it goes on.
+// Nothing is painted before the window's work returns anyway.
+void ShowPanel() {
     ShowTallyBoxes();
     const unsigned long ulNow = TickCountMs();
     if (!WorkWaiting() || ulNow - ulCountsShown >= COUNTS_PERIOD_MS) {
@@ -32,18 +29,30 @@ void PublishAndShow() {
 
 void ReceiveAndPublish(SerialPort* pPort) {
     ReceiveFromPort(pPort);
-    PublishAndShow();
+    if (!ReceiveWaiting())
+        PublishPending();
+    ShowPanel();
 }
 
 void ReceiveSlice(SerialPort* pPort) {
     const unsigned long ulStart = TickCountMs();
-    ReceiveFromPort(pPort);
-    while (ReceiveWaiting() && TickCountMs() - ulStart < RECEIVE_SLICE_MS) {
-        const int iBefore = iWrtPtr;
-        if (ReceiveFromPort(pPort) == 0 && iWrtPtr >= iBefore)
+    const auto TimeLeft = [ulStart] { return TickCountMs() - ulStart < RECEIVE_SLICE_MS; };
+    for (;;) {
+        ReceiveFromPort(pPort);
+        while (ReceiveWaiting() && TimeLeft()) {
+            const int iBefore = iWrtPtr;
+            if (ReceiveFromPort(pPort) == 0 && iWrtPtr >= iBefore)
+                break;
+        }
+        if (ReceiveWaiting())
+            break;
+        PublishPending();
+        // A step that gave way to new bytes goes on here with them: a trip round the message loop
+        // for each would cost more than the slot it publishes.
+        if (!PublishGaveWay() || !TimeLeft())
             break;
     }
-    PublishAndShow();
+    ShowPanel();
 }
 
 bool WorkWaiting() {

@@ -6,7 +6,7 @@
 // at the next step, whatever the infodriver's speed.
 class SerialPort;
 
-constexpr unsigned long PUBLISH_BUDGET_MS = 100;
+constexpr unsigned long PUBLISH_BUDGET_MS = 50;
 // A set that has not been empty for this long means publishing is behind the line: bursts that
 // publishing clears within it are ordinary work.
 constexpr unsigned long PUBLISH_BEHIND_MS = 1000;
@@ -24,9 +24,10 @@ constexpr unsigned long RECEIVE_SLICE_MS = 30;
 // The work of one notification: the receive step, then the publish step when the receive left
 // nothing it could frame.
 void ReceiveAndPublish(SerialPort* pPort);
-// The window's slice of receive work: receive steps for up to RECEIVE_SLICE_MS while a backlog
-// waits, then, once it is all framed, the publish step. What a step decodes is the same however
-// the steps are grouped into slices.
+// The window's slice of receive work: receive steps while a backlog waits, then, once it is all
+// framed, the publish step, and again while the step gave way to new bytes, for RECEIVE_SLICE_MS
+// and one publish step at most. What the steps decode and publish is the same however they are
+// grouped into slices.
 void ReceiveSlice(SerialPort* pPort);
 // Work is left that needs no new byte from the device: framing, publishing, or bytes that came
 // while the last step published.

@@ -2,7 +2,8 @@
 // the driver's receive queue, and once the infodriver answers again they are framed and published.
 //
 //   scripts/bench.sh stall                  (makes the pair COM7 <-> COM8 and runs every case)
-//   stall_bench.exe <driver COM> <device COM> <speed> <stall seconds>
+//   stall_bench.exe <driver COM> <device COM> <speed> <stall seconds> [driver.exe]
+//   (another build's driver, to compare it with this one in the same run)
 //
 // The stand-in process is the infodriver, without a delay of its own; dravik.exe reads the driver
 // COM port at the given speed; this program writes the other end flat out with every kind of
@@ -13,7 +14,9 @@
 // Printed: bytes lost (the driver's overflow lines), slots differing from an in-memory decoding
 // at the end, the time from the end of the stall until the probe's text was published (publishing
 // has caught up with the backlog), the latency of the probe's tally (the first tally the device
-// lit after the stall), and the driver's working set idle at the start and after the backlog.
+// lit after the stall), the longest the driver's window took to answer a message sent to it every
+// 10 ms during the catch-up (a sent message waits for the window's thread to look at its queue),
+// and the driver's working set idle at the start and after the backlog.
 #include "tests/support/driver_run.h"
 #include "tests/support/driver_site.h"
 #include "tests/support/process_usage.h"
@@ -21,9 +24,11 @@
 #include "tests/support/random_stream.h"
 #include "tools/devsim/messages.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -57,6 +62,33 @@ long long LostBytes(const std::string& sLog) {
     return iLost;
 }
 
+// The longest answer of the window to a message sent to it every 10 ms, until stopped.
+class LoopWatch {
+  public:
+    explicit LoopWatch(HWND hWnd)
+        : Thread([this, hWnd] {
+              while (!bStop) {
+                  const DWORD dwSent = GetTickCount();
+                  DWORD_PTR dwResult = 0;
+                  SendMessageTimeoutA(hWnd, WM_NULL, 0, 0, SMTO_NORMAL, 60000, &dwResult);
+                  const DWORD dwTaken = GetTickCount() - dwSent;
+                  if (dwTaken > dwLongest)
+                      dwLongest = dwTaken;
+                  Sleep(10);
+              }
+          }) {}
+    DWORD Stop() {
+        bStop = true;
+        Thread.join();
+        return dwLongest;
+    }
+
+  private:
+    std::atomic<bool> bStop{false};
+    std::atomic<DWORD> dwLongest{0};
+    std::thread Thread;
+};
+
 int Fail(const std::string& sWhy) {
     std::printf("stall: FAILED: %s\n", sWhy.c_str());
     return 1;
@@ -65,8 +97,9 @@ int Fail(const std::string& sWhy) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fputs("usage: stall_bench.exe <driver COM> <device COM> <speed> <stall seconds>\n", stderr);
+    if (argc != 5 && argc != 6) {
+        std::fputs("usage: stall_bench.exe <driver COM> <device COM> <speed> <stall seconds> [driver.exe]\n",
+                   stderr);
         return 2;
     }
     const int iDriverPort = std::atoi(argv[1]);
@@ -81,7 +114,7 @@ int main(int argc, char** argv) {
         return Fail("cannot make the driver's settings");
     DriverRun Run;
     std::string sError;
-    if (!Run.Start(DRAVIK_EXE, STANDIN_EXE, DEVICE, sError, "-q "))
+    if (!Run.Start(argc == 6 ? argv[5] : DRAVIK_EXE, STANDIN_EXE, DEVICE, sError, "-q "))
         return Fail(sError);
     devsim::Line Device;
     devsim::LineSettings Settings;
@@ -117,6 +150,7 @@ int main(int argc, char** argv) {
             return Fail("the driver ended during the stall");
     }
     const DWORD dwStallOver = Run.Standin.LineTimes()[static_cast<std::size_t>(iOver)];
+    LoopWatch Watch(Run.hMain);
     iFrom = static_cast<std::size_t>(iOver);
     Run.Standin.Send("quiet 0");
 
@@ -153,6 +187,7 @@ int main(int argc, char** argv) {
             }
         }
     }
+    const DWORD dwLongestAnswer = Watch.Stop();
     const std::vector<DWORD> Times = Run.Standin.LineTimes();
     const DWORD dwLit = iLit >= 0 ? Times[static_cast<std::size_t>(iLit)] : 0;
     const std::size_t nFlooded = Sent.size();
@@ -180,6 +215,8 @@ int main(int argc, char** argv) {
         iLit >= 0 ? (std::to_string((dwLit - dwProbeWritten) / 1000.0).substr(0, 5) + " s after its trigger")
                         .c_str()
                   : "never");
+    std::printf("  the window's longest answer to a sent message during the catch-up: %lu ms\n",
+                static_cast<unsigned long>(dwLongestAnswer));
     std::printf("  working set idle %.2f MB, after the backlog %.2f MB (private %.2f -> %.2f MB)\n",
                 Megabytes(Idle.nWorkingSet), Megabytes(After.nWorkingSet), Megabytes(Idle.nPrivate),
                 Megabytes(After.nPrivate));

@@ -123,21 +123,21 @@ TEST_F(PublishTest, AStepGivesWayToArrivingBytesAndTheNextStepTakesThemFirst) {
 }
 
 TEST_F(PublishTest, BeingBehindIsReportedOnceAndCatchingUpWithTheValuesNeverSent) {
-    // 4 ms an exchange: a step sends 13 slots, and a block's 100 take 800 ms.
+    // 4 ms an exchange: a step sends 7 slots, and a block's 100 take 800 ms.
     memhost::SetExchangeCostMs(4);
     Deliver(ChangedBlock(0));
     Settle();
     EXPECT_EQ(DebugLineCount(), 0) << "a burst cleared within a second is ordinary work";
 
-    // Six steps send 78 slots of the next block; three more blocks queue up behind the other 22,
-    // each changing every slot: 22 x 3 texts replaced, and 78 x 2.
+    // Twelve steps send 84 slots of the next block; three more blocks queue up behind the other
+    // 16, each changing every slot: 16 x 3 texts replaced, and 84 x 2.
     Deliver(ChangedBlock(1));
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 11; ++i)
         Notify();
     Deliver(Join({ChangedBlock(0), ChangedBlock(1), ChangedBlock(0)}));
     Settle();
     const std::vector<std::string> lines = {"Publishing behind the line - newest values first",
-                                            "Publishing caught up - 222 superseded values never sent"};
+                                            "Publishing caught up - 216 superseded values never sent"};
     EXPECT_EQ(memhost::DebugLines(), lines);
     EXPECT_EQ(memhost::LogLines(), lines);
     EXPECT_EQ(memhost::SlotText(201), "170");
