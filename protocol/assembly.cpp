@@ -82,8 +82,9 @@ int ReceiveFromPort(SerialPort* pPort) {
         if (iCount > iAsked)
             iCount = iAsked;
         iTaken += iCount;
-        WatchReceivedBytes(iCount);
-        if (iWrtPtr + iCount >= ASSEMBLY_BUFFER_SIZE) {
+        const bool bRoom = iWrtPtr + iCount < ASSEMBLY_BUFFER_SIZE;
+        WatchReceivedBytes(Chunk, iCount, bRoom);
+        if (!bRoom) {
             DebugLine("Buffer overflow - bytes lost");
             continue;
         }

@@ -82,7 +82,6 @@ void FrameMessages() {
         }
         MarkLinkAlive();
         MessageKind eKind = KindOf(b);
-        WatchCommandPair(i, eKind);
         if (eKind == MessageKind::Unrecognised) {
             DebugLine("Unrecognised command byte 0x%X", static_cast<unsigned>(b));
             RemoveFront(i + 2);

@@ -9,6 +9,7 @@
 #include "tests/fuzz/slot_rules.h"
 
 #include "protocol/assembly.h"
+#include "protocol/commissioning_texts.h"
 #include "protocol/external.h"
 #include "protocol/link.h"
 #include "protocol/pending.h"
@@ -236,9 +237,11 @@ void CheckDebugLines(const char* pszWhen) {
         const std::string& sLine = lines[nDebugSeen];
         if (!bWellFormed)
             continue;
-        // Lines that a stream of well-formed messages never earns, whatever its chunking.
+        // Lines that a stream of well-formed messages never earns, whatever its chunking and its
+        // data: it is read with the setting it was made for.
         for (const char* pszLost : {"iWrtPtr too big", "Buffer overflow - bytes lost",
-                                    "Unrecognised command byte", "Command found in string"})
+                                    "Unrecognised command byte", "Command found in string",
+                                    COMMISSIONING_PREFIXES[0], COMMISSIONING_PREFIXES[1]})
             if (StartsWith(sLine, pszLost))
                 Violation("%s: well-formed messages only, yet \"%s\"", pszWhen, sLine.c_str());
     }

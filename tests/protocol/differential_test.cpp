@@ -1,7 +1,8 @@
 // Random streams against the same stream published as it is decoded. Whatever the chunking, the
 // idle notifications, the infodriver's cost and the bytes that arrive while it publishes, the
 // store ends the same; and while no notification holds more than one message, so do the writes.
-// Read with the right settings, none of them makes the driver doubt its settings.
+// Read with the right settings, none of them makes the driver doubt its settings, whatever their
+// data.
 #include "stream_generator.h"
 
 #include "protocol/commissioning_texts.h"
@@ -90,13 +91,16 @@ class DifferentialTest : public ProtocolTest {
         ExpectNoCommissioningLines(uSeed);
     }
 
-    void Run(std::uint32_t uSeed, bool bValidOnly) {
+    // A stream of the seed, read with its own setting: odd seeds the extended set. With bDoubled,
+    // the block and short messages hold that byte in iPercent of their data bytes.
+    void Run(std::uint32_t uSeed, bool bValidOnly, unsigned char bDoubled = 0, int iPercent = 0) {
         const bool bLong = uSeed % 2 == 1;
         const bool bLinkKnown = uSeed % 3 != 0;
         StreamGenerator gen(uSeed, bLong);
+        gen.DoubleInData(bDoubled, iPercent);
         std::vector<Bytes> messages;
         Bytes stream;
-        for (int i = 40 + gen.Below(160); i > 0; --i) {
+        for (int i = (iPercent > 0 ? 120 : 40) + gen.Below(160); i > 0; --i) {
             messages.push_back(bValidOnly ? gen.ValidMessage() : gen.AnyItem());
             stream.insert(stream.end(), messages.back().begin(), messages.back().end());
         }
@@ -138,4 +142,11 @@ TEST_F(DifferentialTest, MixedStreamsEndWithTheStoreOfPublishingAtOnceWhateverTh
 TEST_F(DifferentialTest, ValidStreamsAtMostOneMessagePerNotificationWriteAsPublishingAtOnce) {
     for (std::uint32_t uSeed = 1001; uSeed <= 1150; ++uSeed)
         Run(uSeed, true);
+    // Data that doubles a known command byte anywhere in the block and short messages, in all of
+    // their data bytes or in half of them, read with either setting.
+    std::uint32_t uSeed = 2001;
+    for (const CommandEntry& Row : CommandTable)
+        for (int c = Row.bFirst; c <= Row.bLast; ++c)
+            for (const int iPercent : {100, 100, 50, 50})
+                Run(uSeed++, true, static_cast<unsigned char>(c), iPercent);
 }

@@ -9,6 +9,12 @@ class StreamGenerator {
   public:
     StreamGenerator(std::uint32_t uSeed, bool bExtended) : rng(uSeed), bLong(bExtended) {}
 
+    // From now on, iPercent of the data bytes of block and short messages hold bCommand.
+    void DoubleInData(unsigned char bCommand, int iPercent) {
+        bDoubled = bCommand;
+        iDoubledPercent = iPercent;
+    }
+
     int Below(int n) { return static_cast<int>(rng() % static_cast<std::uint32_t>(n)); }
     unsigned char AnyByte() { return static_cast<unsigned char>(rng() & 0xFF); }
     unsigned char LowByte() { return static_cast<unsigned char>(rng() & 0x7F); }
@@ -43,6 +49,10 @@ class StreamGenerator {
                     m[o] = static_cast<unsigned char>(1 + Below(3));
                     break;
             }
+            // Drawn only then: the streams of the seeds stay as they were.
+            if (iDoubledPercent > 0 && (KindOf(c) == MessageKind::Block || KindOf(c) == MessageKind::Short) &&
+                Below(100) < iDoubledPercent)
+                m[o] = bDoubled;
         }
         return m;
     }
@@ -93,4 +103,6 @@ class StreamGenerator {
   private:
     std::mt19937 rng;
     bool bLong;
+    unsigned char bDoubled = 0;
+    int iDoubledPercent = 0;
 };
