@@ -5,6 +5,7 @@
 //   scripts/bench.sh driver | sidebyside     (make the pairs and run this)
 //   driver_bench.exe latency <driver COM> <device COM> [triggers]
 //   driver_bench.exe flatout <driver COM> <device COM> <device number> [seconds] [--record]
+//   (DRAVIK_BENCH_DRIVER names another build's dravik.exe, to compare it with this one in one run)
 //
 // latency: from the write of a tally trigger to the stand-in's receipt of the newly lit tally's
 // slot, at 38400 bit/s, in two cases: an idle line, and each trigger right behind a changing block
@@ -157,7 +158,7 @@ bool StartDriver(ChildProcess& Driver) {
         << "[Dravik]\nLogMode=1\nDebugMode=0\nPort=" << iDriverPort << "\nSpeed=" << SPEED << "\n";
     SetEnvironmentVariableA("CC_ROOT", sRoot.c_str());
     SetEnvironmentVariableA("CC_SYSTEM", "sys");
-    if (!Driver.Start(DRAVIK_EXE, std::to_string(iDevice)))
+    if (!Driver.Start(BenchDriverExe(DRAVIK_EXE), std::to_string(iDevice)))
         return false;
     // Attached, then the port open and the first redundancy poll answered.
     return PumpUntil([] { return standin::ClientCount() > 0; }, 20000) &&

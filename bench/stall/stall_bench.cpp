@@ -2,8 +2,8 @@
 // the driver's receive queue, and once the infodriver answers again they are framed and published.
 //
 //   scripts/bench.sh stall                  (makes the pair COM7 <-> COM8 and runs every case)
-//   stall_bench.exe <driver COM> <device COM> <speed> <stall seconds> [driver.exe]
-//   (another build's driver, to compare it with this one in the same run)
+//   stall_bench.exe <driver COM> <device COM> <speed> <stall seconds>
+//   (DRAVIK_BENCH_DRIVER names another build's dravik.exe, to compare it with this one in one run)
 //
 // The stand-in process is the infodriver, without a delay of its own; dravik.exe reads the driver
 // COM port at the given speed; this program writes the other end flat out with every kind of
@@ -97,9 +97,8 @@ int Fail(const std::string& sWhy) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5 && argc != 6) {
-        std::fputs("usage: stall_bench.exe <driver COM> <device COM> <speed> <stall seconds> [driver.exe]\n",
-                   stderr);
+    if (argc != 5) {
+        std::fputs("usage: stall_bench.exe <driver COM> <device COM> <speed> <stall seconds>\n", stderr);
         return 2;
     }
     const int iDriverPort = std::atoi(argv[1]);
@@ -114,7 +113,7 @@ int main(int argc, char** argv) {
         return Fail("cannot make the driver's settings");
     DriverRun Run;
     std::string sError;
-    if (!Run.Start(argc == 6 ? argv[5] : DRAVIK_EXE, STANDIN_EXE, DEVICE, sError, "-q "))
+    if (!Run.Start(BenchDriverExe(DRAVIK_EXE), STANDIN_EXE, DEVICE, sError, "-q "))
         return Fail(sError);
     devsim::Line Device;
     devsim::LineSettings Settings;

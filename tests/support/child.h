@@ -7,7 +7,15 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
+
+// The driver a benchmark runs: its own build's, or the one DRAVIK_BENCH_DRIVER names (another
+// build, to compare the two in one run on one machine).
+inline const char* BenchDriverExe(const char* pszOwn) {
+    const char* pszOther = std::getenv("DRAVIK_BENCH_DRIVER");
+    return pszOther != nullptr && pszOther[0] != '\0' ? pszOther : pszOwn;
+}
 
 class ChildProcess {
   public:
