@@ -7,13 +7,8 @@
 namespace {
 int iLastDropped = 0;
 int iEpisodeStart = -1; // dropped count when the current overflow episode began; -1: none
-} // namespace
 
-void RunReceive() {
-    ReceiveSlice(&DevicePort);
-}
-
-void WatchReceiveOverflow() {
+void WatchOverflow() {
     const int iDropped = DevicePort.GetDroppedBytes();
     if (iDropped < iLastDropped) {
         // A new queue (the port was opened again) counts from 0.
@@ -31,4 +26,15 @@ void WatchReceiveOverflow() {
         iEpisodeStart = -1;
     }
     iLastDropped = iDropped;
+}
+
+} // namespace
+
+void RunReceive() {
+    ReceiveSlice(&DevicePort);
+}
+
+void WatchReceiveQueue() {
+    WatchOverflow();
+    DevicePort.TrimQueue();
 }

@@ -6,5 +6,6 @@
 // once it is all framed the pending slots are published, tallies first.
 void RunReceive();
 // Once a second: reports bytes the receive queue had to drop, once at the start of an episode and
-// once, with their number, when a second passes without more.
-void WatchReceiveOverflow();
+// once, with their number, when a second passes without more; and has the queue give back the
+// pages a backlog took once it has long been small again.
+void WatchReceiveQueue();

@@ -7,7 +7,7 @@
 
 void RunTick(HWND hWnd) {
     OnLinkTimer();
-    WatchReceiveOverflow();
+    WatchReceiveQueue();
     WatchDevicePort(hWnd);
     WatchLineRecording(hWnd);
 }

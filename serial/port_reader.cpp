@@ -178,6 +178,12 @@ bool PortInputWaiting(int iIndex) {
     return pRecord && pRecord->iPendingCount > 0;
 }
 
+int PortTrimQueue(int iIndex) {
+    PortTablePin Pin;
+    const PortRecord* pRecord = Pin.Record(iIndex);
+    return pRecord ? RxQueueTrim(pRecord->hRxQueue, pfnPortTickCount()) : 0;
+}
+
 int PortDroppedBytes(int iIndex) {
     PortTablePin Pin;
     const PortRecord* pRecord = Pin.Record(iIndex);

@@ -32,5 +32,7 @@ void PortGetStatus(int iIndex, COMSTAT* pStatus, DWORD* pdwErrors);
 bool PortInputWaiting(int iIndex);
 // Bytes the record's queue had to drop, or -1.
 int PortDroppedBytes(int iIndex);
+// Once a second: the record's queue gives back the pages a backlog took (RxQueueTrim).
+int PortTrimQueue(int iIndex);
 // Whether the record's reads have kept failing (PORT_FAILING_READS in a row).
 bool PortReadsFailing(int iIndex);

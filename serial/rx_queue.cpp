@@ -44,17 +44,24 @@ HRXQUEUE RxQueueCreate() {
     HANDLE hLock = CreateSemaphoreA(nullptr, 1, 1, nullptr);
     if (!hLock)
         return nullptr;
-    HRXQUEUE hQueue =
-        GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, offsetof(RxQueue, Ring) + static_cast<SIZE_T>(iSize));
+    // Committed whole, so that a push never finds a page missing; the system takes the pages only
+    // as they are first written.
+    BYTE* pRing = static_cast<BYTE*>(
+        VirtualAlloc(nullptr, static_cast<SIZE_T>(iSize), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    HRXQUEUE hQueue = pRing ? GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(RxQueue)) : nullptr;
     RxQueue* pQueue = hQueue ? static_cast<RxQueue*>(GlobalLock(hQueue)) : nullptr;
     if (!pQueue) {
         if (hQueue)
             GlobalFree(hQueue);
+        if (pRing)
+            VirtualFree(pRing, 0, MEM_RELEASE);
         CloseHandle(hLock);
         return nullptr;
     }
     pQueue->hLock = hLock;
     pQueue->iSize = iSize;
+    pQueue->iKeep = iSize / 4 < RX_KEEP_BYTES ? iSize / 4 : RX_KEEP_BYTES;
+    pQueue->pRing = pRing;
     GlobalUnlock(hQueue);
     return hQueue;
 }
@@ -66,6 +73,7 @@ void RxQueueFree(HRXQUEUE hQueue) {
         GlobalUnlock(hQueue);
     if (RxQueue* pQueue = static_cast<RxQueue*>(GlobalLock(hQueue))) {
         CloseHandle(pQueue->hLock);
+        VirtualFree(pQueue->pRing, 0, MEM_RELEASE);
         GlobalUnlock(hQueue);
     }
     GlobalFree(hQueue);
@@ -86,10 +94,14 @@ int RxQueuePush(HRXQUEUE hQueue, const BYTE* pBytes, int iLength) {
     int iRoom = q->iSize - 1 - FillOf(*q);
     int iStored = iLength < iRoom ? iLength : iRoom;
     for (int i = 0; i < iStored; ++i) {
-        q->Ring[q->iWriteIndex] = pBytes[i];
-        if (++q->iWriteIndex == q->iSize)
+        q->pRing[q->iWriteIndex] = pBytes[i];
+        if (++q->iWriteIndex == q->iSize) {
             q->iWriteIndex = 0;
+            q->iDeepest = q->iSize;
+        }
     }
+    if (q->iWriteIndex > q->iDeepest)
+        q->iDeepest = q->iWriteIndex;
     if (iStored < iLength)
         InterlockedExchangeAdd(&q->iDropped, iLength - iStored);
     return iStored;
@@ -103,7 +115,7 @@ int RxQueueRead(HRXQUEUE hQueue, BYTE* pBuffer, int iCount) {
         return 0;
     int n = 0;
     while (n < iCount && q->iReadIndex != q->iWriteIndex) {
-        pBuffer[n++] = q->Ring[q->iReadIndex];
+        pBuffer[n++] = q->pRing[q->iReadIndex];
         if (++q->iReadIndex == q->iSize)
             q->iReadIndex = 0;
     }
@@ -131,4 +143,38 @@ int RxQueueDropped(HRXQUEUE hQueue) {
         return -1;
     QueueAccess q(hQueue);
     return q ? q->iDropped : -1;
+}
+
+int RxQueueTrim(HRXQUEUE hQueue, DWORD dwNowMs) {
+    if (!hQueue)
+        return 0;
+    QueueAccess q(hQueue);
+    if (!q)
+        return 0;
+    if (FillOf(*q) > q->iKeep) {
+        q->bSmall = false;
+        return 0;
+    }
+    if (!q->bSmall) {
+        q->bSmall = true;
+        q->dwSmallSince = dwNowMs;
+    }
+    // Nothing waits beyond the kept pages: the indices go back to the start whenever they meet.
+    if (dwNowMs - q->dwSmallSince < RX_TRIM_AFTER_MS || q->iDeepest <= q->iKeep ||
+        q->iWriteIndex > q->iKeep || q->iReadIndex > q->iKeep)
+        return 0;
+    SYSTEM_INFO Info{};
+    GetSystemInfo(&Info);
+    const LONG iPage = static_cast<LONG>(Info.dwPageSize);
+    const LONG iFrom = (q->iKeep + iPage - 1) / iPage * iPage;
+    const LONG iTo = q->iDeepest / iPage * iPage;
+    q->iDeepest = q->iKeep;
+    if (iTo <= iFrom)
+        return 0;
+    // The pages stay committed, so that the reader can always write them again; their contents no
+    // longer matter, and unlocking pages that are not locked takes them out of the working set.
+    const SIZE_T nBytes = static_cast<SIZE_T>(iTo - iFrom);
+    VirtualAlloc(q->pRing + iFrom, nBytes, MEM_RESET, PAGE_READWRITE);
+    VirtualUnlock(q->pRing + iFrom, nBytes);
+    return iTo - iFrom;
 }

@@ -11,18 +11,26 @@
 // 8 MiB: 12 minutes at 115200 bit/s, 36 at 38400.
 constexpr LONG RX_QUEUE_BYTES = 8 * 1024 * 1024;
 constexpr DWORD RX_LOCK_WAIT_MS = 200;
+// A backlog takes the ring's pages as deep as it went. Once the queue has held no more than the
+// ring's first RX_KEEP_BYTES for RX_TRIM_AFTER_MS, the pages beyond are given back to the system:
+// a stall of minutes would otherwise leave megabytes in the driver's working set for its life.
+constexpr LONG RX_KEEP_BYTES = 64 * 1024;
+constexpr DWORD RX_TRIM_AFTER_MS = 10000;
 
 // The size a queue is created with: RX_QUEUE_BYTES, unless a test wants a queue it can fill.
 // UI thread only, read when a port opens.
 extern LONG iRxQueueSize;
 
 // The reader thread pushes, the user-interface thread reads; both pin the block for each operation.
-// One movable block: this header, then the ring.
+// One movable block holds this header; the ring is reserved and committed apart, so that its pages
+// can be given back.
 struct RxQueue {
     // Unnamed semaphore, count 1: a lock private to this process. Set at creation, before the
     // reader starts, and closed at free, once the reader has ended; read-only in between.
     HANDLE hLock;
     LONG iSize; // bytes of the ring; set at creation, read-only
+    LONG iKeep; // bytes at the ring's start that are never given back; set at creation, read-only
+    BYTE* pRing; // iSize bytes; set at creation, read-only, released at free
     // Under hLock: the reader writes bytes at iWriteIndex and advances it, the user-interface
     // thread copies bytes from iReadIndex and advances that, and moves both back to 0 whenever
     // they meet, so that the ring's pages are touched only as deep as the backlog ever went.
@@ -31,7 +39,12 @@ struct RxQueue {
     // Bytes refused because the ring was full or the lock was not obtained. Reader: interlocked
     // adds, with or without the lock. User-interface thread: read under the lock.
     LONG iDropped;
-    BYTE Ring[1]; // iSize bytes
+    // Under hLock. The ring's bytes beyond which no write has gone since its pages were last given
+    // back (reader, as it writes), and when the queue last held more than iKeep bytes (user-interface
+    // thread, once a second).
+    LONG iDeepest;
+    DWORD dwSmallSince;
+    bool bSmall;
 };
 static_assert(std::is_trivially_copyable_v<RxQueue>, "the queue lives in a zero-filled global block");
 
@@ -52,3 +65,7 @@ int RxQueueFill(HRXQUEUE hQueue);
 int RxQueueCapacity(HRXQUEUE hQueue);
 // Bytes dropped since the queue was created, or -1 when the queue cannot be read.
 int RxQueueDropped(HRXQUEUE hQueue);
+// User-interface thread, once a second, with the time: gives the ring's pages beyond its first
+// iKeep bytes back to the system once the queue has held no more than that for RX_TRIM_AFTER_MS.
+// Returns the bytes given back.
+int RxQueueTrim(HRXQUEUE hQueue, DWORD dwNowMs);

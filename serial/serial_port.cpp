@@ -86,6 +86,11 @@ bool SerialPort::ReadsFailing() const {
     return iIndex >= 0 && PortReadsFailing(iIndex);
 }
 
+void SerialPort::TrimQueue() {
+    if (iIndex >= 0)
+        PortTrimQueue(iIndex);
+}
+
 int SerialPort::GetDroppedBytes() const {
     return iIndex >= 0 ? PortDroppedBytes(iIndex) : -1;
 }

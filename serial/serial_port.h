@@ -31,6 +31,8 @@ class SerialPort {
     bool HasInput() const;
     // Received bytes the queue could not hold, -1 when not open.
     int GetDroppedBytes() const;
+    // Once a second: the queue gives back the pages a backlog took, once it has long been small.
+    void TrimQueue();
     // The open port's reads keep failing: its device has probably gone.
     bool ReadsFailing() const;
 

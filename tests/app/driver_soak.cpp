@@ -120,6 +120,30 @@ ProcessUsage SteadyUsage(const ChildProcess& Driver) {
     return SteadyUsageOf(Driver.Handle(), Driver.Id());
 }
 
+// Once the stall is over: "tally N" or "slot N", the first slot the driver published after it,
+// leaving out a slot whose exchange the stall may have held (the first after it, and the write
+// that completes it); "" while not yet seen.
+std::string FirstReadAfterStall(const std::vector<std::string>& Lines, std::size_t iFrom) {
+    std::size_t i = iFrom;
+    while (i < Lines.size() && Lines[i].rfind("stall-over ", 0) != 0)
+        ++i;
+    int iHeld = -1;
+    for (++i; i < Lines.size(); ++i) {
+        int iSlot = 0;
+        char szKind[8] = "";
+        if (std::sscanf(Lines[i].c_str(), "%7s %d", szKind, &iSlot) != 2 ||
+            (std::strcmp(szKind, "read") != 0 && std::strcmp(szKind, "write") != 0))
+            continue;
+        if (iSlot >= 1 && iSlot <= 128)
+            return "tally " + std::to_string(iSlot);
+        if (iHeld < 0)
+            iHeld = iSlot;
+        else if (iSlot != iHeld)
+            return "slot " + std::to_string(iSlot);
+    }
+    return "";
+}
+
 int Fail(const std::string& sWhy) {
     std::printf("soak: FAILED: %s\n", sWhy.c_str());
     return 1;
@@ -216,11 +240,18 @@ int main(int argc, char** argv) {
     double dNextReport = 60;
     double dElapsed = 0;
     bool bStalled = false;
+    std::size_t iStallFrom = 0;
+    std::string sAfterStall; // the first slot the driver read after the stall, once judged
     while ((dElapsed = (Device.Elapsed() - dStart) / 1000.0) < o.iSeconds) {
         if (!bStalled && o.iStallAt >= 0 && dElapsed >= o.iStallAt) {
+            // Each exchange is a line from here until the first after the stall has been seen.
+            iStallFrom = Run.Standin.LineCount();
             Run.Standin.Send("stall " + std::to_string(o.uStallMs));
+            Run.Standin.Send("quiet 0");
             bStalled = true;
         }
+        if (bStalled && sAfterStall.empty() && (sAfterStall = FirstReadAfterStall(Run.Standin.Lines(), iStallFrom)) != "")
+            Run.Standin.Send("quiet 1");
         StreamBytes Batch;
         while (Batch.size() < nBatchBytes) {
             const StreamBytes Item = Source.Next();
@@ -322,6 +353,10 @@ int main(int argc, char** argv) {
         sFailures += "the log points at a setting on a good line\n";
     if (o.iStallAt >= 0 && iSlowAnswers == 0)
         sFailures += "the log does not name the stalled infodriver\n";
+    // The backlog is framed whole before any of it is published, and its tallies go first.
+    if (o.iStallAt >= 0 && sAfterStall.rfind("tally", 0) != 0)
+        sFailures += "after the stall the driver published " + (sAfterStall.empty() ? "nothing" : sAfterStall) +
+                     " before the backlog's tallies\n";
     // A stall's backlog takes the receive queue's pages as deep as it went, and they stay taken.
     const SIZE_T nStallPages =
         o.iStallAt >= 0 ? static_cast<SIZE_T>(iLineBytesPerSecond * 1.5 * o.uStallMs / 1000.0) : 0;

@@ -63,6 +63,9 @@ constexpr int ABOUT_VERSION_CONTROL = 1000;
 constexpr WPARAM ABOUT_COMMAND = 104;
 constexpr WPARAM EXIT_COMMAND = 105;
 constexpr WPARAM RECORD_COMMAND = 32777; // Debug, Record line
+constexpr WPARAM DEBUG_ON_COMMAND = 32773;
+constexpr WPARAM DEBUG_HIDE_COMMAND = 32775;
+constexpr WPARAM LOG_ENABLE_COMMAND = 32776;
 
 using Bytes = std::vector<BYTE>;
 
@@ -124,6 +127,10 @@ class DriverTree {
     void WriteSettings(int iDevice, int iPort) const {
         std::ofstream(sRoot + Text("\\sys\\config\\system\\DEV_%03d.ini", iDevice), std::ios::binary)
             << "[Dravik]\r\nPort=" << iPort << "\r\nSpeed=38400\r\nLogMode=1\r\n";
+    }
+    int Setting(int iDevice, const char* pszKey) const {
+        return static_cast<int>(GetPrivateProfileIntA(
+            "Dravik", pszKey, -1, (sRoot + Text("\\sys\\config\\system\\DEV_%03d.ini", iDevice)).c_str()));
     }
     std::string Log(int iDevice) const {
         std::ifstream file(sRoot + Text("\\sys\\logs\\Dravik_%03d.log", iDevice), std::ios::binary);
@@ -274,6 +281,45 @@ class DriverRunning : public ::testing::Test {
     static DriverProcess& Driver() { return pRig->Driver; }
     static StandinProcess& Standin() { return pRig->Standin; }
     static std::string Log() { return pTree->Log(RUNNING); }
+
+    // A busy line of output messages, from the start until the end of the test.
+    void StartLine() {
+        LineThread = std::thread([this] {
+            rig::Peer Peer(38400);
+            for (int i = 0; !bLineStop; ++i) {
+                Peer.Write(OutputWithRoot(10 + i % 90));
+                Sleep(20);
+            }
+        });
+    }
+    void TearDown() override {
+        bLineStop = true;
+        if (LineThread.joinable())
+            LineThread.join();
+    }
+    // The line is read (the Rx counter moves) and the tick goes on (two polls of the infodriver).
+    static bool KeepsGoing() {
+        const std::string sCount = Driver().Panel(SERIAL_RX_CONTROL);
+        const std::size_t iFrom = Standin().LineCount();
+        const bool bRead = WaitUntil([&] { return Driver().Panel(SERIAL_RX_CONTROL) != sCount; }, 3000);
+        const bool bTicked = WaitUntil(
+            [&] {
+                const std::vector<std::string> lines = Standin().Lines();
+                return std::count_if(lines.begin() + static_cast<long>(iFrom), lines.end(),
+                                     [](const std::string& l) { return l.rfind("redundancy ", 0) == 0; }) >=
+                       2;
+            },
+            5000);
+        return bRead && bTicked;
+    }
+    // Escape until the thread's menu loop has ended.
+    static void CloseMenu(DWORD dwThread) {
+        for (int i = 0; i < 3 && !WaitForGuiFlags(dwThread, GUI_INMENUMODE, false, 500); ++i)
+            PostMessageA(Driver().hMain, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    }
+
+    std::thread LineThread;
+    std::atomic<bool> bLineStop{false};
 
     static inline std::unique_ptr<DriverTree> pTree;
     static inline std::unique_ptr<DriverRig> pRig;
@@ -439,30 +485,8 @@ TEST_F(DriverRunning, TheLinksFailureAndReturnEachReachTheInfodriverAheadOfABack
 // sends, and so waits until the loop is over: while each loop runs, and after it, the line is read
 // and the tick goes on, loop after loop.
 TEST_F(DriverRunning, ModalLoopsOpenedByAnotherProcessKeepTheLineAndTheTickGoing) {
-    rig::Peer Peer(38400);
-    std::atomic<bool> bStop{false};
-    std::thread Line([&] {
-        for (int i = 0; !bStop; ++i) {
-            Peer.Write(OutputWithRoot(10 + i % 90));
-            Sleep(20);
-        }
-    });
+    StartLine();
     const DWORD dwThread = GetWindowThreadProcessId(Driver().hMain, nullptr);
-    // The Rx counter moves and two ticks poll the infodriver.
-    auto KeepsGoing = [&] {
-        const std::string sCount = Driver().Panel(SERIAL_RX_CONTROL);
-        const std::size_t iFrom = Standin().LineCount();
-        const bool bRead = WaitUntil([&] { return Driver().Panel(SERIAL_RX_CONTROL) != sCount; }, 3000);
-        const bool bTicked = WaitUntil(
-            [&] {
-                const std::vector<std::string> lines = Standin().Lines();
-                return std::count_if(lines.begin() + static_cast<long>(iFrom), lines.end(),
-                                     [](const std::string& l) { return l.rfind("redundancy ", 0) == 0; }) >=
-                       2;
-            },
-            5000);
-        return bRead && bTicked;
-    };
     for (int iLoop = 0; iLoop < 4; ++iLoop) {
         const bool bAbout = iLoop % 2 == 0;
         SCOPED_TRACE(bAbout ? "About box" : "key menu");
@@ -481,14 +505,54 @@ TEST_F(DriverRunning, ModalLoopsOpenedByAnotherProcessKeepTheLineAndTheTickGoing
             CloseDialog(hAbout, CloseBy::Escape);
             EXPECT_TRUE(WaitUntilGone(hAbout, 3000));
         } else {
-            for (int i = 0; i < 3 && !WaitForGuiFlags(dwThread, GUI_INMENUMODE, false, 500); ++i)
-                PostMessageA(Driver().hMain, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+            CloseMenu(dwThread);
         }
         Sender.join();
         EXPECT_TRUE(KeepsGoing()) << "after loop " << iLoop;
     }
-    bStop = true;
-    Line.join();
+}
+
+// Another process sends commands, and the context menu of the caption, while the infodriver holds
+// an exchange: each waits for the exchange to end, none is dropped, and they run in order once it
+// has. Nine switches of the log leave it off; Hide then On leave the debug output on (the other
+// way round, off). The system menu then opens outside the exchange, where the line and the tick go
+// on.
+TEST_F(DriverRunning, MessagesSentInsideAnExchangeWaitForItAndAllRunInOrder) {
+    StartLine();
+    const DWORD dwThread = GetWindowThreadProcessId(Driver().hMain, nullptr);
+    const std::size_t iFrom = Standin().LineCount();
+    Standin().Send("stall 60000");
+    ASSERT_NE(Standin().WaitFor("stall-begins ", 5000, iFrom), "");
+    std::vector<WPARAM> Commands(9, LOG_ENABLE_COMMAND);
+    Commands.insert(Commands.end(), {DEBUG_HIDE_COMMAND, DEBUG_ON_COMMAND});
+    for (WPARAM wCommand : Commands) {
+        DWORD_PTR dwResult = 0;
+        EXPECT_NE(SendMessageTimeoutA(Driver().hMain, WM_COMMAND, wCommand, 0, SMTO_NORMAL, 5000, &dwResult), 0);
+    }
+    RECT rcWindow{};
+    GetWindowRect(Driver().hMain, &rcWindow);
+    const LPARAM lCaption = MAKELPARAM((rcWindow.left + rcWindow.right) / 2, rcWindow.top + 8);
+    std::atomic<bool> bMenuSent{false};
+    std::thread Menu([&] {
+        DWORD_PTR dwResult = 0;
+        SendMessageTimeoutA(Driver().hMain, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(Driver().hMain), lCaption,
+                            SMTO_NORMAL, 30000, &dwResult);
+        bMenuSent = true;
+    });
+    // Had the menu opened inside the exchange, its send would wait for the menu to close.
+    EXPECT_TRUE(WaitUntil([&] { return bMenuSent.load(); }, 5000)) << "the menu opened inside the exchange";
+    EXPECT_FALSE(WaitForGuiFlags(dwThread, GUI_INMENUMODE, true, 200));
+    Standin().Send("release");
+    ASSERT_NE(Standin().WaitFor("stall-over ", 5000, iFrom), "");
+
+    EXPECT_TRUE(WaitForGuiFlags(dwThread, GUI_INMENUMODE, true, 5000));
+    EXPECT_TRUE(KeepsGoing()) << "inside the system menu";
+    CloseMenu(dwThread);
+    Menu.join();
+    EXPECT_EQ(pTree->Setting(RUNNING, "LogMode"), 0);
+    EXPECT_EQ(pTree->Setting(RUNNING, "DebugMode"), 1);
+    Driver().Command(LOG_ENABLE_COMMAND);
+    EXPECT_TRUE(WaitUntil([] { return pTree->Setting(RUNNING, "LogMode") == 1; }, 3000));
 }
 
 TEST_F(DriverRunning, ATallyTriggerBehindAnUnrecognisedPairIsResolvedWithoutAFurtherByte) {

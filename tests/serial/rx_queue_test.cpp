@@ -152,3 +152,25 @@ TEST(QueueLocks, EveryQueueHasItsOwnUnnamedLock) {
 }
 
 } // namespace
+
+TEST_F(Queue, ThePagesABacklogTookAreGivenBackOnceTheQueueHasLongBeenSmallAndServeAgainAfter) {
+    const auto Deep = Sequence(RING_CAPACITY, 5);
+    ASSERT_EQ(RxQueuePush(hQueue, Deep.data(), RING_CAPACITY), RING_CAPACITY);
+    const DWORD dwStart = 1000;
+    EXPECT_EQ(RxQueueTrim(hQueue, dwStart), 0) << "not while the backlog waits";
+    ASSERT_EQ(ReadAll(hQueue, 256), Deep);
+    EXPECT_EQ(RxQueueTrim(hQueue, dwStart + 1), 0) << "small from here";
+    EXPECT_EQ(RxQueueTrim(hQueue, dwStart + RX_TRIM_AFTER_MS), 0);
+    // A second burst beyond the kept bytes waits its time again.
+    ASSERT_EQ(RxQueuePush(hQueue, Deep.data(), RING_SIZE / 2), RING_SIZE / 2);
+    EXPECT_EQ(RxQueueTrim(hQueue, dwStart + RX_TRIM_AFTER_MS + 2), 0);
+    ASSERT_EQ(ReadAll(hQueue).size(), static_cast<std::size_t>(RING_SIZE / 2));
+    const DWORD dwSmall = dwStart + RX_TRIM_AFTER_MS + 3;
+    EXPECT_EQ(RxQueueTrim(hQueue, dwSmall), 0);
+    EXPECT_GE(RxQueueTrim(hQueue, dwSmall + RX_TRIM_AFTER_MS), RING_SIZE / 2);
+    EXPECT_EQ(RxQueueTrim(hQueue, dwSmall + 2 * RX_TRIM_AFTER_MS), 0) << "given back once";
+    // The pages given back hold a backlog again.
+    const auto Again = Sequence(RING_CAPACITY, 9);
+    ASSERT_EQ(RxQueuePush(hQueue, Again.data(), RING_CAPACITY), RING_CAPACITY);
+    EXPECT_EQ(ReadAll(hQueue, 256), Again);
+}

@@ -172,7 +172,9 @@ Commands, one per line on standard input (texts may use \\ \n \r \t \xNN escapes
   counts                  print counts <reads> <writes>: the slot reads and writes served so far
   delay <us>              answer each request after at least <us> microseconds from now on
   stall <ms>              answer the next request only after <ms> milliseconds, as a stalled
-                          infodriver would; stall-over <ms> once that answer goes
+                          infodriver would; stall-begins <ms> when that request comes, stall-over
+                          <ms> once its answer goes
+  release                 end the stall under way now
   quiet 0|1               leave out (1) or print (0) read and write lines
   quit                    end (end of input ends it too)
 
@@ -187,7 +189,8 @@ Output, one line per event, fields separated by one blank, text fields last and 
   read <slot> <client> <text>        the text handed back
   redundancy <state>                 a 2732 query and its answer
   redundancy-set <state>
-  stall-set <ms>, stall-over <ms>    a stall armed, and its answer going out
+  stall-set <ms>, stall-begins <ms>, stall-over <ms>
+                                     a stall armed, the request it holds, and its answer going out
   moved <window>                     the new window of "move", before the 2729s go out
   driver-state <value>               2733
   extended <wparam> <lparam>         3124 (always accepted)

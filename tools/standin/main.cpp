@@ -23,6 +23,11 @@ DWORD WINAPI ReadCommands(LPVOID pParam) {
     char szLine[4096];
     while (std::fgets(szLine, sizeof szLine, stdin) != nullptr) {
         szLine[std::strcspn(szLine, "\r\n")] = 0;
+        // The window's thread may be the one stalled: this command is carried out here.
+        if (std::strcmp(szLine, "release") == 0) {
+            standin::ReleaseStall();
+            continue;
+        }
         char* pszCopy = new char[std::strlen(szLine) + 1];
         std::strcpy(pszCopy, szLine);
         if (!PostMessageA(hWnd, standin::WM_STANDIN_COMMAND, 0, reinterpret_cast<LPARAM>(pszCopy)))

@@ -19,6 +19,8 @@ int iRedundancy = DEFAULT_REDUNDANCY;
 bool bQuiet = false;
 unsigned uDelayUs = 0;
 unsigned uStallMs = 0; // the next answer's stall
+// Signalled from any thread to end a stall early (auto-reset); armed anew with each stall.
+HANDLE hStallRelease = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 std::vector<std::string> Slots;
 std::array<HWND, MAX_CLIENTS> Clients{};
 int iClients = 0;
@@ -45,7 +47,8 @@ void DelayAnswer() {
     if (uStallMs != 0) {
         const unsigned uMs = uStallMs;
         uStallMs = 0;
-        Sleep(uMs);
+        Emit("stall-begins %u", uMs);
+        WaitForSingleObject(hStallRelease, uMs);
         Emit("stall-over %u", uMs);
     }
     if (uDelayUs == 0)
@@ -319,7 +322,12 @@ void SetExchangeDelayUs(unsigned uMicroseconds) {
     uDelayUs = uMicroseconds;
 }
 void StallNextAnswer(unsigned uMilliseconds) {
+    ResetEvent(hStallRelease);
     uStallMs = uMilliseconds;
+}
+
+void ReleaseStall() {
+    SetEvent(hStallRelease);
 }
 
 void SetQuiet(bool bOn) {

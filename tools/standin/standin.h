@@ -51,6 +51,9 @@ void SetExchangeDelayUs(unsigned uMicroseconds);
 // The next answer to a client's request (a record, 2732, 2733) comes only after this long: an
 // infodriver that stalls (a disk, a starved workstation, a debugger).
 void StallNextAnswer(unsigned uMilliseconds);
+// Ends a stall under way now; safe from any thread (the stalled window's thread cannot take a
+// command while it stalls).
+void ReleaseStall();
 
 // Sends a plain message to every attached client; the last client's answer (0 without clients).
 LRESULT SendToClients(UINT iMessage, WPARAM wParam);
