@@ -49,8 +49,16 @@ void ReceiveSlice(SerialPort* pPort) {
         PublishPending();
         // A step that gave way to new bytes goes on here with them: a trip round the message loop
         // for each would cost more than the slot it publishes.
-        if (!PublishGaveWay() || !TimeLeft())
+        if (!PublishGaveWay())
             break;
+        if (!TimeLeft()) {
+            // Out of time, but the bytes it gave way to may end in a trigger: its tallies go out
+            // before the message loop runs, the rest of what they bring after it.
+            ReceiveFromPort(pPort);
+            if (!ReceiveWaiting())
+                PublishUrgent();
+            break;
+        }
     }
     ShowPanel();
 }

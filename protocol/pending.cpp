@@ -132,6 +132,10 @@ bool TakePending(int& iSlot, PendingText& szText) {
     return true;
 }
 
+bool UrgentPending() {
+    return iPendingTallies > 0 || iTransitions > 0;
+}
+
 bool IsPending(int iSlot) {
     for (int i = 0; i < iTransitions; ++i)
         if (TransitionAt(i).iSlot == iSlot)

@@ -34,6 +34,8 @@ void QueueSlot(int iSlot, const char* pszText);
 // the oldest other entry. False when the set is empty.
 bool TakePending(int& iSlot, PendingText& szText);
 int PendingCount();
+// A tally or a link transition is pending: what goes first.
+bool UrgentPending();
 bool IsPending(int iSlot);
 // When the set last became non-empty (TickCountMs), and how many texts were replaced by a
 // different one before they were sent since then.

@@ -52,6 +52,19 @@ int PublishPending() {
     return nSent;
 }
 
+int PublishUrgent() {
+    int nSent = 0;
+    int iSlot = 0;
+    PendingText szText{};
+    while (UrgentPending() && TakePending(iSlot, szText)) {
+        PublishSlot(iSlot, szText.data());
+        ++nSent;
+    }
+    ShowTallyBoxes();
+    NoteEpisode();
+    return nSent;
+}
+
 bool PublishGaveWay() {
     return bGaveWay;
 }

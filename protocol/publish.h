@@ -14,6 +14,8 @@ constexpr unsigned long PUBLISH_BEHIND_MS = 1000;
 // One publish step: at least one entry, then more until the set is empty, the budget is spent or
 // bytes wait in the device port's receive queue. Returns the number sent.
 int PublishPending();
+// The pending tallies and link transitions alone, whatever waits.
+int PublishUrgent();
 // The last step ended because bytes were waiting.
 bool PublishGaveWay();
 // While a backlog waits, a slice of the window's receive work frames for this long before the

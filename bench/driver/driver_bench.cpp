@@ -4,6 +4,7 @@
 //
 //   scripts/bench.sh driver | sidebyside     (make the pairs and run this)
 //   driver_bench.exe latency <driver COM> <device COM> [triggers]
+//   driver_bench.exe floor <driver COM> <device COM> [triggers]
 //   driver_bench.exe flatout <driver COM> <device COM> <device number> [seconds] [--record]
 //   (DRAVIK_BENCH_DRIVER names another build's dravik.exe, to compare it with this one in one run)
 //
@@ -15,6 +16,10 @@
 // driver's client window. Each case runs in blocks of triggers without and with a line recording
 // (Debug, Record line) in turn, without, with, with, without, so that a drift over the run weighs
 // on both alike.
+//
+// floor: the driver and tally_floor.exe, the least program that publishes a tally from the line
+// with the driver's own serial layer and client, in turn, two rounds each of triggers on an idle
+// line and right behind a changing block message: the latency of each and their ratios.
 //
 // flatout: the same bulk and trigger back to back at the full line rate of 38400 bit/s, for
 // several drivers side by side (one process of this each): the latency of every trigger, the bytes
@@ -372,6 +377,74 @@ void Latency(int iTriggers) {
                 (Percentile(loaded[0], 0.5) - Percentile(idle[0], 0.5)) / dPing);
 }
 
+// The floor program started against the stand-in, once the last subject has gone.
+bool StartFloor(ChildProcess& Floor) {
+    PumpUntil([] { return standin::ClientCount() == 0; }, 5000);
+    return Floor.Start(TALLY_FLOOR_EXE, std::to_string(iDevice) + " " + std::to_string(iDriverPort)) &&
+           PumpUntil([] { return standin::ClientCount() > 0; }, 20000);
+}
+
+void FloorComparison(int iTriggers) {
+    const char* const pszSubjects[] = {"driver", "floor"};
+    // [driver, floor]
+    std::vector<double> idle[2], loaded[2];
+    TallySequence Tallies;
+    double dPing = 0;
+    for (int iRound = 0; iRound < 2; ++iRound) {
+        for (int iSubject = 0; iSubject < 2; ++iSubject) {
+            ChildProcess Subject;
+            DeviceLine Line;
+            PumpUntil([] { return standin::ClientCount() == 0; }, 5000);
+            if (!(iSubject == 0 ? StartDriver(Subject) : StartFloor(Subject))) {
+                std::printf("floor: the %s did not attach\n", pszSubjects[iSubject]);
+                return;
+            }
+            Line.Write(TRIGGER);
+            Pump(1000);
+            dPing = PingMs();
+            for (int i = 0; i < iTriggers;) {
+                const int iTally = Tallies.Next();
+                Line.Write(Root(iTally));
+                Pump(30);
+                const double dMs = TimeTrigger(Line, iTally, {});
+                if (dMs >= 0) {
+                    idle[iSubject].push_back(dMs);
+                    ++i;
+                }
+            }
+            Pump(200);
+            for (int i = 0; i < iTriggers;) {
+                const int iTally = Tallies.Next();
+                Bytes bulk = ChangedBlock(i);
+                const Bytes root = Root(iTally);
+                bulk.insert(bulk.end(), root.begin(), root.end());
+                const double dMs = TimeTrigger(Line, iTally, bulk);
+                if (dMs >= 0) {
+                    loaded[iSubject].push_back(dMs);
+                    ++i;
+                }
+            }
+            if (iSubject == 0) {
+                StopDriver(Subject);
+            } else {
+                Subject.Kill();
+                standin::SendToClients(WM_NULL, 0); // the stand-in forgets a client whose window has gone
+            }
+        }
+    }
+    std::printf("latency at %d bit/s beside the floor, two rounds of %d triggers each in turn:\n", SPEED,
+                iTriggers);
+    PrintSpread("driver, idle line", idle[0]);
+    PrintSpread("floor, idle line", idle[1]);
+    PrintSpread("driver, behind a block", loaded[0]);
+    PrintSpread("floor, behind a block", loaded[1]);
+    std::printf("  driver / floor: idle p50 %.2f p99 %.2f; behind a block p50 %.2f p99 %.2f (exchange %.3f ms)\n",
+                Percentile(idle[0], 0.5) / Percentile(idle[1], 0.5),
+                Percentile(idle[0], 0.99) / Percentile(idle[1], 0.99),
+                Percentile(loaded[0], 0.5) / Percentile(loaded[1], 0.5),
+                Percentile(loaded[0], 0.99) / Percentile(loaded[1], 0.99), dPing);
+}
+
 // Bytes the driver reported lost: its overflow lines in the log.
 long LostBytes() {
     std::ifstream log(LogPath());
@@ -565,6 +638,7 @@ void FlatOut(int iSeconds, bool bRecordQuarters) {
 
 int Usage() {
     std::fprintf(stderr, "usage: driver_bench.exe latency <driver COM> <device COM> [triggers]\n"
+                         "       driver_bench.exe floor <driver COM> <device COM> [triggers]\n"
                          "       driver_bench.exe flatout <driver COM> <device COM> <device> [seconds] "
                          "[--record]\n");
     return 2;
@@ -584,7 +658,7 @@ int main(int argc, char** argv) {
         if (argc < 5)
             return Usage();
         iDevice = std::atoi(argv[4]);
-    } else if (sMode != "latency") {
+    } else if (sMode != "latency" && sMode != "floor") {
         return Usage();
     }
     sRoot = std::string(szTemp) + "dravik_bench_" + std::to_string(iDevice);
@@ -594,6 +668,8 @@ int main(int argc, char** argv) {
     }
     if (sMode == "latency")
         Latency(argc > 4 ? std::atoi(argv[4]) : 500);
+    else if (sMode == "floor")
+        FloorComparison(argc > 4 ? std::atoi(argv[4]) : 300);
     else
         FlatOut(argc > 5 ? std::atoi(argv[5]) : 60, argc > 6 && std::strcmp(argv[6], "--record") == 0);
     std::fflush(stdout);
