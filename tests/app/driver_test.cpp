@@ -51,6 +51,7 @@ constexpr int SESSION = 78;
 constexpr int REPLAYED = 79;
 constexpr int FLAT_OUT = 80;
 constexpr int RESET_UNDER_LINE = 81;
+constexpr int GUARDED = 83; // its mutex held by a driver at another privilege level
 
 constexpr DWORD START_FAILED = 0xFFFFFFFF; // exit code -1
 constexpr int STATUS_CONTROL = 2001;
@@ -975,6 +976,31 @@ TEST(DriverLifetime, ASecondDriverForTheSameDeviceIsRefusedWhileTheFirstRunsOn) 
     Rig.Stop();
 }
 
+// A driver started elevated holds a mutex that a driver started without elevation may not open:
+// the system refuses it (ERROR_ACCESS_DENIED) instead of naming it an existing one.
+TEST(DriverLifetime, AMutexHeldAtAnotherPrivilegeLevelCountsAsADriverRunning) {
+    SECURITY_DESCRIPTOR Descriptor;
+    InitializeSecurityDescriptor(&Descriptor, SECURITY_DESCRIPTOR_REVISION);
+    ACL NoAccess;
+    InitializeAcl(&NoAccess, sizeof NoAccess, ACL_REVISION);
+    SetSecurityDescriptorDacl(&Descriptor, TRUE, &NoAccess, FALSE);
+    SECURITY_ATTRIBUTES Attributes{sizeof Attributes, &Descriptor, FALSE};
+    const HANDLE hHeld = CreateMutexA(&Attributes, TRUE, Text("Dravik_%03d - loading - V1.3.0", GUARDED).c_str());
+    ASSERT_NE(hHeld, nullptr);
+
+    ChildProcess Second;
+    ASSERT_TRUE(Second.Start(DRAVIK_EXE, std::to_string(GUARDED)));
+    const HWND hBox = WaitForDialog(Second.Id(), "Error", 15000);
+    EXPECT_NE(hBox, nullptr) << "it started";
+    if (hBox != nullptr) {
+        EXPECT_EQ(MessageBoxText(hBox), "Dravik driver is already running");
+        CloseDialog(hBox, CloseBy::OkButton);
+    }
+    EXPECT_EQ(Second.Wait(5000), START_FAILED);
+    Second.Kill();
+    CloseHandle(hHeld);
+}
+
 TEST(DriverLifetime, DeviceNumbersOutsideOneTo999AreRefused) {
     for (const char* pszArgument : {"0", "1000", "abc"}) {
         SCOPED_TRACE(pszArgument);
@@ -1014,9 +1040,10 @@ TEST(DriverLifetime, DriversForTwoDevicesRunSideBySideOnTwoPairs) {
     EXPECT_EQ(WritesOf(Left.Standin, 331, 0), std::vector<std::string>{"11"});
     EXPECT_EQ(WritesOf(Right.Standin, 331, 0), std::vector<std::string>{"22"});
 
-    // F10 ends one of them; the other runs on until File, Exit.
+    // F10 ends one of them, pressed while its debug list has the focus: the key goes to the list,
+    // its command to the main window. The other runs on until File, Exit.
     ASSERT_TRUE(Left.Driver.Restore());
-    PostMessageA(Left.Driver.hMain, WM_KEYDOWN, VK_F10, 0x00440001);
+    PostMessageA(GetDlgItem(Left.Driver.hMain, 100), WM_SYSKEYDOWN, VK_F10, 0x00440001);
     EXPECT_EQ(Left.Driver.process.Wait(5000), 0u);
     EXPECT_EQ(LogTexts(Tree.Log(LEFT)).back(), "Driver closing");
     RightPeer.Write(OutputWithRoot(23));
