@@ -97,10 +97,11 @@ LRESULT OnCreate(HWND hWnd) {
 
 // At log-off or shutdown the system ends the process once WM_ENDSESSION has been answered, with
 // no quit message and no static destructor: what the end does happens here, in its order.
+// The system gives it 5 s in all: a stalled infodriver is not waited for.
 void EndForSession() {
     CloseMainWindow(); // "Driver closing"
     DevicePort.Close();
-    Infodriver.Detach();
+    Infodriver.Detach(SESSION_DETACH_MS);
 }
 
 } // namespace

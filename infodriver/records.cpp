@@ -89,13 +89,22 @@ LRESULT Exchange(HWND hOwn, HWND hTarget, COPYDATASTRUCT& record, ReplyArea* pAr
 
 } // namespace
 
-LRESULT SendToInfodriver(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam) {
+LRESULT SendToInfodriver(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam, DWORD dwWaitMs) {
     unsigned long ulHandled = 0;
     unsigned long* const pulOuter = pulHandledInside;
     pulHandledInside = &ulHandled;
     const DWORD dwStart = GetTickCount();
     ++iExchangesUnderWay;
-    const LRESULT iResult = SendMessageA(hTo, iMessage, wParam, lParam);
+    LRESULT iResult = 0;
+    if (dwWaitMs == INFINITE) {
+        iResult = SendMessageA(hTo, iMessage, wParam, lParam);
+    } else {
+        // Messages sent to this thread meanwhile are still handled (SMTO_NORMAL); a hung
+        // infodriver is not waited for at all.
+        DWORD_PTR dwResult = 0;
+        if (SendMessageTimeoutA(hTo, iMessage, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG, dwWaitMs, &dwResult))
+            iResult = static_cast<LRESULT>(dwResult);
+    }
     --iExchangesUnderWay;
     const DWORD dwTaken = GetTickCount() - dwStart;
     pulHandledInside = pulOuter;

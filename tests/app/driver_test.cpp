@@ -51,6 +51,7 @@ constexpr int SESSION = 78;
 constexpr int REPLAYED = 79;
 constexpr int FLAT_OUT = 80;
 constexpr int RESET_UNDER_LINE = 81;
+constexpr int SESSION_STALLED = 82;
 constexpr int GUARDED = 83; // its mutex held by a driver at another privilege level
 
 constexpr DWORD START_FAILED = 0xFFFFFFFF; // exit code -1
@@ -951,6 +952,36 @@ TEST(DriverLifetime, TheSessionsEndEndsTheDriverBeforeItIsAnswered) {
     // Where the system does not end it, it ends by itself.
     EXPECT_EQ(Rig.Driver.process.Wait(5000), 0u);
     Rig.Stop();
+}
+
+// The system gives an application 5 s at the end of the session. A stalled infodriver holds the
+// driver inside an exchange; the end runs nested in it and must not wait for the infodriver too.
+TEST(DriverLifetime, TheSessionsEndIsAnsweredWhileTheInfodriverIsStalled) {
+    DriverTree Tree;
+    DriverRig Rig;
+    ASSERT_TRUE(Rig.Start(Tree, SESSION_STALLED, rig::DriverPort(), rig::PeerPort())) << Tree.Log(SESSION_STALLED);
+    const HWND hStandin = FindWindowA(nullptr, Text("Infodriver %d", SESSION_STALLED).c_str());
+    ASSERT_NE(hStandin, nullptr);
+    const std::size_t iFrom = Rig.Standin.LineCount();
+    // The next answer, the tick's poll of the redundancy state, comes after 30 s.
+    Rig.Standin.Send("stall 30000");
+    ASSERT_NE(Rig.Standin.WaitFor("stall-set ", 3000, iFrom), "");
+    auto Stalled = [hStandin] {
+        DWORD_PTR dwAnswer = 0;
+        return SendMessageTimeoutA(hStandin, WM_NULL, 0, 0, SMTO_NORMAL, 100, &dwAnswer) == 0;
+    };
+    ASSERT_TRUE(WaitUntil(Stalled, 5000)) << "the stand-in never stalled";
+
+    DWORD_PTR dwAnswer = 0;
+    ASSERT_NE(SendMessageTimeoutA(Rig.Driver.hMain, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 60000,
+                                  &dwAnswer),
+              0);
+    EXPECT_TRUE(Stalled()) << "answered only once the stall was over";
+    EXPECT_EQ(LogTexts(Tree.Log(SESSION_STALLED)).back(), "Driver closing");
+    std::string sHolders;
+    EXPECT_FALSE(rig::LineHeld(rig::DriverPort(), &sHolders)) << "its port is open: " << sHolders;
+    Rig.Standin.Stop();
+    Rig.Driver.process.Kill();
 }
 
 TEST(DriverLifetime, ASecondDriverForTheSameDeviceIsRefusedWhileTheFirstRunsOn) {

@@ -183,35 +183,60 @@ TEST_F(MainWindow, ACommandWhileMinimisedSizesTheWindowForWhenItIsRestored) {
     EXPECT_TRUE(Checked(IDM_POPUP_DEBUG, IDM_DEBUG_HIDE));
 }
 
-TEST_F(MainWindow, WithoutAnInfodriverTheWindowIsRefusedAfterTheMessageBox) {
-    WriteSettings("LogMode=1\r\nDebugMode=1\r\n");
-    std::vector<std::string> listWhileShown;
-    std::string sBoxText;
-    DialogWatcher watcher("Driver Error", CloseBy::OkButton, [&](HWND hBox) {
-        sBoxText = MessageBoxText(hBox);
-        listWhileShown = ShellWindow::Lines(); // the list still exists while the box is up
-    });
+namespace {
 
-    EXPECT_EQ(CreateMainWindow(), nullptr);
-    watcher.Join();
+// What Windows does to the search of a driver started at a lower privilege level than other
+// windows of the desktop (the infodriver's among them): each send is refused.
+LRESULT WINAPI RefusedAcrossPrivilegeLevels(HWND, UINT, WPARAM, LPARAM, UINT, UINT, PDWORD_PTR) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+}
 
-    ASSERT_TRUE(watcher.Found());
-    EXPECT_TRUE(watcher.ClosedAsTold());
-    EXPECT_EQ(sBoxText, "VORN Dravik Driver Error\n\nCannot hook into InfoDriver 47");
-    EXPECT_EQ(watcher.Owner(), hMainWnd); // the window being created
-    auto Listed = [&](const std::string& sPrefix) {
-        for (const std::string& s : listWhileShown)
-            if (s.rfind(sPrefix, 0) == 0)
-                return true;
-        return false;
-    };
-    EXPECT_TRUE(Listed("Connect failed to infodriver 47"));
-    EXPECT_FALSE(Listed("Opening serial port"));
-    const std::string sLog = LogText();
-    EXPECT_NE(sLog.find(" - Connect failed to infodriver 47\r\r\n"), std::string::npos) << sLog;
-    EXPECT_EQ(sLog.find("Serial port"), std::string::npos) << sLog;
-    EXPECT_FALSE(DevicePort.IsOpen());
-    EXPECT_EQ(Infodriver.hWnd, nullptr);
+} // namespace
+
+TEST_F(MainWindow, WithoutAnInfodriverTheWindowIsRefusedAfterTheMessageBoxAndARefusedSearchSaysWhy) {
+    const std::string sPrivilege = "Infodriver 47 may run at another privilege level: ";
+    const std::string sSameWay = "Start the driver and the infodriver the same way: both as administrator, or neither";
+    for (const bool bRefused : {false, true}) {
+        SCOPED_TRACE(bRefused ? "search refused" : "no infodriver");
+        WriteSettings("LogMode=1\r\nDebugMode=1\r\n");
+        DeleteFileA(sLog.c_str());
+        if (bRefused)
+            pfnSearchSend = RefusedAcrossPrivilegeLevels;
+        std::vector<std::string> listWhileShown;
+        std::string sBoxText;
+        DialogWatcher watcher("Driver Error", CloseBy::OkButton, [&](HWND hBox) {
+            sBoxText = MessageBoxText(hBox);
+            listWhileShown = ShellWindow::Lines(); // the list still exists while the box is up
+        });
+
+        EXPECT_EQ(CreateMainWindow(), nullptr);
+        watcher.Join();
+        pfnSearchSend = SendMessageTimeoutA;
+
+        ASSERT_TRUE(watcher.Found());
+        EXPECT_TRUE(watcher.ClosedAsTold());
+        EXPECT_EQ(sBoxText, "VORN Dravik Driver Error\n\nCannot hook into InfoDriver 47");
+        EXPECT_EQ(watcher.Owner(), hMainWnd); // the window being created
+        auto Listed = [&](const std::string& sPrefix) {
+            for (const std::string& s : listWhileShown)
+                if (s.rfind(sPrefix, 0) == 0)
+                    return true;
+            return false;
+        };
+        EXPECT_TRUE(Listed("Connect failed to infodriver 47"));
+        EXPECT_FALSE(Listed("Opening serial port"));
+        EXPECT_EQ(Listed(sPrivilege), bRefused);
+        EXPECT_EQ(Listed(sSameWay), bRefused);
+        const std::string sLog = LogText();
+        EXPECT_NE(sLog.find(" - Connect failed to infodriver 47\r\r\n"), std::string::npos) << sLog;
+        EXPECT_EQ(sLog.find("Serial port"), std::string::npos) << sLog;
+        EXPECT_EQ(sLog.find(" - " + sPrivilege) != std::string::npos, bRefused) << sLog;
+        EXPECT_EQ(sLog.find(" - " + sSameWay + "\r\r\n") != std::string::npos, bRefused) << sLog;
+        EXPECT_FALSE(DevicePort.IsOpen());
+        EXPECT_EQ(Infodriver.hWnd, nullptr);
+        hMainWnd = nullptr;
+    }
 }
 
 namespace {
