@@ -80,8 +80,7 @@ LRESULT OnCreate(HWND hWnd) {
     panelHeight = PanelHeight();
     CreateDebugList(hWnd, panelHeight);
     LoadConfiguration();
-    MoveWindow(hWnd, 0, 0, MAIN_WIDTH, iDebugMode != 0 ? MAIN_FULL_HEIGHT : panelHeight + MAIN_HIDDEN_EXTRA,
-               TRUE);
+    MoveWindow(hWnd, 0, 0, MAIN_WIDTH, MainWindowHeight(hWnd, iDebugMode != 0), TRUE);
     SetStartMenuMarks(hWnd);
     Infodriver.SetCallback(InfodriverCallback);
     if (!ConnectInfodriver(hWnd)) {
@@ -105,6 +104,15 @@ void EndForSession() {
 }
 
 } // namespace
+
+int MainWindowHeight(HWND hWnd, bool bFull) {
+    // The frame as the system draws this window: its own style, with its menu bar.
+    RECT rc{0, 0, MAIN_WIDTH, panelHeight - 2};
+    AdjustWindowRectEx(&rc, static_cast<DWORD>(GetWindowLongPtrA(hWnd, GWL_STYLE)), GetMenu(hWnd) != nullptr,
+                       static_cast<DWORD>(GetWindowLongPtrA(hWnd, GWL_EXSTYLE)));
+    const int iPanelOnly = rc.bottom - rc.top;
+    return bFull && iPanelOnly < MAIN_FULL_HEIGHT ? MAIN_FULL_HEIGHT : iPanelOnly;
+}
 
 void CloseMainWindow() {
     if (hMainWnd == nullptr)

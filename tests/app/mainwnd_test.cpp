@@ -11,7 +11,7 @@ namespace {
 // A state of the debug list as the operator sees it.
 struct ListView {
     const char* pszName;
-    bool bFull;               // 640 high, else panelHeight + 42
+    bool bFull;               // 640 high, else the client area is the panel's
     bool bOn;                 // "On" marked
     bool bHide;               // "Hide" marked
     bool bOutput;             // debug lines reach the list
@@ -24,6 +24,15 @@ constexpr ListView HIDDEN{"hidden", false, false, true, false, "0"};
 
 class MainWindow : public MainWindowTest {
   protected:
+    // The list covered, the panel whole: whatever frame the system draws round it.
+    void ExpectPanelOnly() {
+        RECT client{}, panel{};
+        GetClientRect(hMain, &client);
+        GetClientRect(hStatusPanel, &panel);
+        EXPECT_EQ(client.bottom, panel.bottom);
+        EXPECT_EQ(panelHeight, panel.bottom + 2);
+    }
+
     bool OutputReachesList() {
         const int iBefore = ListCount();
         DebugLine("output probe");
@@ -36,7 +45,10 @@ class MainWindow : public MainWindowTest {
         EXPECT_EQ(rc.left, 0);
         EXPECT_EQ(rc.top, 0);
         EXPECT_EQ(rc.right - rc.left, MAIN_WIDTH);
-        EXPECT_EQ(rc.bottom - rc.top, view.bFull ? MAIN_FULL_HEIGHT : panelHeight + MAIN_HIDDEN_EXTRA);
+        if (view.bFull)
+            EXPECT_EQ(rc.bottom - rc.top, MAIN_FULL_HEIGHT);
+        else
+            ExpectPanelOnly();
         EXPECT_EQ(Checked(IDM_POPUP_DEBUG, IDM_DEBUG_ON), view.bOn);
         EXPECT_EQ(Checked(IDM_POPUP_DEBUG, IDM_DEBUG_HIDE), view.bHide);
         EXPECT_EQ(Setting("DebugMode"), pszFileValue != nullptr ? pszFileValue : view.pszFileValue);
@@ -122,6 +134,47 @@ TEST_P(OddDebugMode, TheFirstHideUncoversInsteadOfCovering) {
 
 INSTANTIATE_TEST_SUITE_P(MainWindow, OddDebugMode, ::testing::Values("2", "-1"));
 
+namespace {
+
+// A frame like that of Windows 10 at 96 dpi, taller than Wine's: a caption of 23 pixels, a menu
+// bar of 20 and a padded border. Wine keeps the metrics for the whole desktop: put back after.
+class Windows10Frame {
+  public:
+    Windows10Frame() {
+        Kept.cbSize = sizeof Kept;
+        SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof Kept, &Kept, 0);
+        NONCLIENTMETRICSA Larger = Kept;
+        Larger.iCaptionHeight = 22;
+        Larger.iMenuHeight = 19;
+        Larger.iPaddedBorderWidth = 4;
+        bSet = SystemParametersInfoA(SPI_SETNONCLIENTMETRICS, sizeof Larger, &Larger, 0) != FALSE;
+    }
+    ~Windows10Frame() {
+        if (bSet)
+            SystemParametersInfoA(SPI_SETNONCLIENTMETRICS, sizeof Kept, &Kept, 0);
+    }
+    Windows10Frame(const Windows10Frame&) = delete;
+    Windows10Frame& operator=(const Windows10Frame&) = delete;
+    bool Applied() const { return bSet && GetSystemMetrics(SM_CYCAPTION) == 23; }
+
+  private:
+    NONCLIENTMETRICSA Kept{};
+    bool bSet = false;
+};
+
+} // namespace
+
+TEST_F(MainWindow, OnAWindows10FrameTheCoveredListStillLeavesThePanelWhole) {
+    const Windows10Frame Frame;
+    ASSERT_TRUE(Frame.Applied());
+    StartWith("DebugMode=0\r\n");
+    ExpectView(HIDDEN);
+    Command(IDM_DEBUG_HIDE);
+    ExpectView(FULL_WITH_OUTPUT);
+    Command(IDM_DEBUG_HIDE);
+    ExpectView(HIDDEN);
+}
+
 TEST_F(MainWindow, EnableTogglesTheLogFileItsMarkAndTheSetting) {
     StartWith("LogMode=0\r\n");
     EXPECT_FALSE(Checked(IDM_POPUP_LOG, IDM_LOG_ENABLE));
@@ -175,11 +228,11 @@ TEST_F(MainWindow, ACommandWhileMinimisedSizesTheWindowForWhenItIsRestored) {
     WINDOWPLACEMENT place{};
     place.length = sizeof place;
     GetWindowPlacement(hMain, &place);
-    EXPECT_EQ(place.rcNormalPosition.bottom - place.rcNormalPosition.top, panelHeight + MAIN_HIDDEN_EXTRA);
+    EXPECT_LT(place.rcNormalPosition.bottom - place.rcNormalPosition.top, MAIN_FULL_HEIGHT);
     EXPECT_EQ(place.rcNormalPosition.right - place.rcNormalPosition.left, MAIN_WIDTH);
 
     ShowWindow(hMain, SW_RESTORE);
-    EXPECT_EQ(WindowHeight(), panelHeight + MAIN_HIDDEN_EXTRA);
+    ExpectPanelOnly();
     EXPECT_TRUE(Checked(IDM_POPUP_DEBUG, IDM_DEBUG_HIDE));
 }
 
