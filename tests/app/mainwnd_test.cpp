@@ -218,6 +218,34 @@ TEST_F(MainWindow, ClearEmptiesTheListWithTheOutputOnOrOff) {
     EXPECT_EQ(ListCount(), 0);
 }
 
+// Readable but not writable, as the Windows directory is to a standard user: the defaults written
+// back and the menu's switches are lost, and that is said once. (Root ignores a read-only file
+// under Wine; a file held open without write sharing refuses the writes instead.)
+TEST_F(MainWindow, ASettingsFileThatCannotBeWrittenIsNamedOnceInTheListAndTheLog) {
+    WriteSettings("LogMode=1\r\nDebugMode=1\r\n");
+    HANDLE hHeld = CreateFileA(sIni.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
+    StartInfodriver();
+    const bool bCreated = CreateMainWindow() != nullptr;
+    Command(IDM_LOG_ENABLE);
+    Command(IDM_LOG_ENABLE);
+    Command(IDM_DEBUG_ON);
+    Command(IDM_DEBUG_ON);
+    CloseHandle(hHeld);
+    ASSERT_TRUE(bCreated);
+
+    const std::string sLine =
+        "Settings file " + sIni + " not writable (error 32) - defaults and menu switches are lost";
+    int iListed = 0;
+    for (const std::string& s : ShellWindow::Lines())
+        iListed += sLine.rfind(s, 0) == 0 && s.size() > 40; // the list cuts a line at 160 characters
+    EXPECT_EQ(iListed, 1);
+    const std::string sLog = LogText();
+    const std::size_t iAt = sLog.find(" - " + sLine + "\r\r\n");
+    EXPECT_NE(iAt, std::string::npos) << sLog;
+    EXPECT_EQ(sLog.find(sLine, iAt + sLine.size()), std::string::npos) << sLog;
+}
+
 TEST_F(MainWindow, ACommandWhileMinimisedSizesTheWindowForWhenItIsRestored) {
     StartWith("DebugMode=1\r\n");
     ShowWindow(hMain, SW_MINIMIZE); // as the entry point shows it
