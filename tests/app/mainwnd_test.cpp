@@ -1,5 +1,6 @@
 // The main window's start-up and menu: the real window, class and procedure in the test process,
 // the stand-in's core as the infodriver, real settings and log files.
+#include "app/foreign_timer.h"
 #include "app/tick.h"
 #include "tests/app/main_window_fixture.h"
 #include "tests/support/dialogs.h"
@@ -244,6 +245,28 @@ TEST_F(MainWindow, ASettingsFileThatCannotBeWrittenIsNamedOnceInTheListAndTheLog
     const std::size_t iAt = sLog.find(" - " + sLine + "\r\r\n");
     EXPECT_NE(iAt, std::string::npos) << sLog;
     EXPECT_EQ(sLog.find(sLine, iAt + sLine.size()), std::string::npos) << sLog;
+}
+
+TEST_F(MainWindow, OnlyTimerProceduresNamedToTheDriversOwnWindowsAreForeign) {
+    StartWith("DebugMode=1\r\n");
+    HWND hOther = CreateWindowExA(0, "STATIC", "not the driver's", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                  hInst, nullptr);
+    auto Foreign = [](HWND hTo) {
+        MSG msg{};
+        msg.hwnd = hTo;
+        msg.message = WM_TIMER;
+        msg.wParam = 1;
+        msg.lParam = reinterpret_cast<LPARAM>(&DefWindowProcA);
+        return IsForeignTimer(msg);
+    };
+    EXPECT_TRUE(Foreign(hMain));
+    EXPECT_TRUE(Foreign(hDebugList));
+    EXPECT_TRUE(Foreign(Infodriver.hWnd));
+    EXPECT_TRUE(Foreign(nullptr)); // the driver's thread
+    // Another window of the thread, and the control library's indicator, keep their procedures.
+    EXPECT_FALSE(Foreign(hOther));
+    EXPECT_FALSE(Foreign(GetDlgItem(hStatusPanel, IDC_REDUNDANCY_MODE)));
+    DestroyWindow(hOther);
 }
 
 TEST_F(MainWindow, ACommandWhileMinimisedSizesTheWindowForWhenItIsRestored) {
