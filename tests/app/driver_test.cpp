@@ -53,6 +53,7 @@ constexpr int FLAT_OUT = 80;
 constexpr int RESET_UNDER_LINE = 81;
 constexpr int SESSION_STALLED = 82;
 constexpr int GUARDED = 83; // its mutex held by a driver at another privilege level
+constexpr int UNLOADED = 84; // started beside a control library that does not load
 
 constexpr DWORD START_FAILED = 0xFFFFFFFF; // exit code -1
 constexpr int STATUS_CONTROL = 2001;
@@ -1030,6 +1031,34 @@ TEST(DriverLifetime, AMutexHeldAtAnotherPrivilegeLevelCountsAsADriverRunning) {
     EXPECT_EQ(Second.Wait(5000), START_FAILED);
     Second.Kill();
     CloseHandle(hHeld);
+}
+
+TEST(DriverLifetime, AControlLibraryThatDoesNotLoadIsNamedWithItsError) {
+    // A folder of its own: the driver, the first library, and a second that is no library at all
+    // (as a 32-bit one is to this 64-bit driver).
+    const std::string sDriver = WindowsPath(DRAVIK_EXE);
+    const std::string sPackage = sDriver.substr(0, sDriver.find_last_of("\\/"));
+    char szTemp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, szTemp);
+    const std::string sFolder = std::string(szTemp) + "dravik_libraries_" + std::to_string(GetCurrentProcessId());
+    std::filesystem::create_directories(sFolder);
+    ASSERT_TRUE(CopyFileA(sDriver.c_str(), (sFolder + "\\dravik.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((sPackage + "\\vorn_cc.dll").c_str(), (sFolder + "\\vorn_cc.dll").c_str(), FALSE));
+    std::ofstream(sFolder + "\\vorn_cc09.dll", std::ios::binary) << "not a library";
+
+    ChildProcess Refused;
+    ASSERT_TRUE(Refused.Start(sFolder + "\\dravik.exe", std::to_string(UNLOADED)));
+    const HWND hBox = WaitForDialog(Refused.Id(), "ERROR", 15000);
+    EXPECT_NE(hBox, nullptr);
+    if (hBox != nullptr) {
+        EXPECT_EQ(MessageBoxText(hBox),
+                  "Failed to load vorn_cc.dll\n\nvorn_cc09.dll: error 193 (not a 64-bit library, as this driver needs)");
+        CloseDialog(hBox, CloseBy::OkButton);
+    }
+    EXPECT_EQ(Refused.Wait(5000), START_FAILED);
+    Refused.Kill();
+    std::error_code error;
+    std::filesystem::remove_all(sFolder, error);
 }
 
 TEST(DriverLifetime, DeviceNumbersOutsideOneTo999AreRefused) {
