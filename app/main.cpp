@@ -37,8 +37,8 @@ ControlLibrary LoadControlLibrary(const char* pszName) {
 }
 
 // The message the control system knows, then each library that failed and why: 126 for one that
-// is missing, 193 for one built for the other width of Windows (a 32-bit library beside this
-// 64-bit driver).
+// is missing, or that misses a library of its own, 193 for one built for the other width of
+// Windows (a 32-bit library beside this 64-bit driver).
 int RefuseControlLibraries(const ControlLibrary (&Libraries)[2]) {
     constexpr unsigned BITS = sizeof(void*) * 8;
     char szText[256] = "Failed to load vorn_cc.dll\n";
@@ -47,7 +47,7 @@ int RefuseControlLibraries(const ControlLibrary (&Libraries)[2]) {
             continue;
         char szWhy[64] = "";
         if (Library.dwError == ERROR_MOD_NOT_FOUND)
-            std::snprintf(szWhy, sizeof szWhy, " (not found)");
+            std::snprintf(szWhy, sizeof szWhy, " (it, or a library it needs, is missing)");
         else if (Library.dwError == ERROR_BAD_EXE_FORMAT)
             std::snprintf(szWhy, sizeof szWhy, " (not a %u-bit library, as this driver needs)", BITS);
         const std::size_t uUsed = std::strlen(szText);
