@@ -34,6 +34,52 @@ constexpr int WHOLE_SETTING_CHARS = 4096;
 char szSetting[SETTING_CHARS];
 char szWholeSetting[WHOLE_SETTING_CHARS];
 
+// A settings file that cannot be written (a standard user's Windows directory) loses the defaults
+// written back and the menu's switches: said once a start, when both channels have their settings.
+bool bLoading = false;
+bool bWriteFailed = false;
+bool bWriteFailureNamed = false;
+DWORD dwWriteError = ERROR_SUCCESS;
+char szUnwritable[CONFIG_PATH_CHARS] = "";
+
+void NameWriteFailure() {
+    if (!bWriteFailed || bWriteFailureNamed || bLoading)
+        return;
+    bWriteFailureNamed = true;
+    DebugLine("Settings file %s not writable (error %lu) - defaults and menu switches are lost", szUnwritable,
+              dwWriteError);
+    LogLine("Settings file %s not writable (error %lu) - defaults and menu switches are lost", szUnwritable,
+            dwWriteError);
+}
+
+// Windows reads a profile file as ANSI or, with its byte-order mark, as UTF-16: a UTF-8 mark
+// becomes part of the first line, and the first section is not found. (Wine reads it.)
+bool StartsWithUtf8Mark(const char* pszFile) {
+    char szFull[MAX_PATH];
+    // A bare name is the profile functions' file in the Windows directory.
+    if (std::strpbrk(pszFile, "\\/:") == nullptr) {
+        const UINT uLength = GetWindowsDirectoryA(szFull, sizeof szFull);
+        if (uLength == 0 || uLength + 1 + std::strlen(pszFile) >= sizeof szFull)
+            return false;
+        std::snprintf(szFull + uLength, sizeof szFull - uLength, "\\%s", pszFile);
+        pszFile = szFull;
+    }
+    HANDLE hFile = CreateFileA(pszFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return false;
+    unsigned char Mark[3] = {};
+    DWORD dwRead = 0;
+    const bool bRead = ReadFile(hFile, Mark, sizeof Mark, &dwRead, nullptr) != FALSE;
+    CloseHandle(hFile);
+    return bRead && dwRead == sizeof Mark && Mark[0] == 0xEF && Mark[1] == 0xBB && Mark[2] == 0xBF;
+}
+
+void NameByteOrderMark() {
+    DebugLine("Settings file %s starts with a UTF-8 byte-order mark - Windows skips its first section", iniPath);
+    LogLine("Settings file %s starts with a UTF-8 byte-order mark - Windows skips its first section", iniPath);
+}
+
 struct Environment {
     char szWinDir[CONFIG_PATH_CHARS];
     char szRoot[CONFIG_PATH_CHARS];
@@ -213,7 +259,14 @@ const char* ReadSetting(const char* pszFile, const char* pszSection, const char*
 }
 
 void WriteSetting(const char* pszFile, const char* pszSection, const char* pszKey, const char* pszValue) {
-    WritePrivateProfileStringA(pszSection, pszKey, pszValue, pszFile);
+    if (WritePrivateProfileStringA(pszSection, pszKey, pszValue, pszFile))
+        return;
+    if (!bWriteFailed) {
+        bWriteFailed = true;
+        dwWriteError = GetLastError();
+        CopyText(szUnwritable, PATH_MAX_CHARS, pszFile);
+    }
+    NameWriteFailure();
 }
 
 void LoadConfiguration() {
@@ -224,8 +277,12 @@ void LoadConfiguration() {
     LoadSectionName();
     // The location lines below reach the list whatever the file says.
     iDebugMode = 1;
+    bLoading = true;
+    bWriteFailed = false;
+    bWriteFailureNamed = false;
 
     LocateSettingsFiles(Env, szDeviceFile);
+    const bool bByteOrderMark = StartsWithUtf8Mark(iniPath);
     ReadWorkstation(Env);
     DebugLine("Path to ini file is %s", iniPath);
     DebugLine("Workstation is %d", iWorkstation);
@@ -238,4 +295,9 @@ void LoadConfiguration() {
     ForgetPublishedTallies();
     ReadTxOutput();
     ReadPortSettings();
+
+    bLoading = false;
+    if (bByteOrderMark)
+        NameByteOrderMark();
+    NameWriteFailure();
 }

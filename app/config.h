@@ -36,5 +36,7 @@ void LoadConfiguration();
 // the next call overwrites. With bWriteBack the value read is written to the key again.
 const char* ReadSetting(const char* pszFile, const char* pszSection, const char* pszKey,
                         const char* pszDefault, bool bWriteBack);
-// Writes the key, creating the file and the section when missing. Failures are not reported.
+// Writes the key, creating the file and the section when missing. The first failure of a start is
+// named in the debug list and the log, with the file and the error (during LoadConfiguration, once
+// it has read where the log goes).
 void WriteSetting(const char* pszFile, const char* pszSection, const char* pszKey, const char* pszValue);

@@ -1,6 +1,27 @@
 #include "app/foreign_timer.h"
 
+#include "app/mainwnd.h"
+#include "infodriver/client.h"
+
 namespace {
+
+bool ClassOfLibrary(HMODULE hClassModule, const char* pszLibrary) {
+    const HMODULE hLibrary = GetModuleHandleA(pszLibrary);
+    return hLibrary != nullptr && hClassModule == hLibrary;
+}
+
+// The windows whose code is the driver's: the main window with what it holds and owns (the panel,
+// the list, the About box), the client's hidden window, and the thread itself, which a thread
+// timer names. The control libraries' indicator, and whatever else runs on this thread (the input
+// method's windows), may set timer procedures of their own.
+bool IsDriverWindow(HWND hWnd) {
+    if (hWnd == nullptr || hWnd == Infodriver.hWnd)
+        return true;
+    if (hMainWnd == nullptr || GetAncestor(hWnd, GA_ROOTOWNER) != hMainWnd)
+        return false;
+    const auto hClassModule = reinterpret_cast<HMODULE>(GetClassLongPtrA(hWnd, GCLP_HMODULE));
+    return !ClassOfLibrary(hClassModule, "vorn_cc.dll") && !ClassOfLibrary(hClassModule, "vorn_cc09.dll");
+}
 
 bool InProgramRange(LPARAM lAddress) {
     static UINT_PTR uHighest = 0;
@@ -25,7 +46,9 @@ LRESULT CALLBACK FilterModalMessage(int iCode, WPARAM wParam, LPARAM lParam) {
 bool IsForeignTimer(const MSG& msg) {
     if (msg.lParam == 0)
         return false;
-    return msg.message == WM_TIMER || (msg.message == WM_SYSTIMER && InProgramRange(msg.lParam));
+    const bool bNamesProcedure =
+        msg.message == WM_TIMER || (msg.message == WM_SYSTIMER && InProgramRange(msg.lParam));
+    return bNamesProcedure && IsDriverWindow(msg.hwnd);
 }
 
 bool GuardModalLoops() {

@@ -10,7 +10,8 @@ constexpr UINT WM_SYSTIMER = 0x0118; // the system's own timers; not in the SDK 
 
 // True for a WM_TIMER that names a timer procedure, and for a WM_SYSTIMER that names one in the
 // address range of programs (the system's own name none under Wine, and one of the system's
-// range under Windows).
+// range under Windows), addressed to one of the driver's own windows or to its thread. Other
+// windows of the thread keep their timer procedures.
 bool IsForeignTimer(const MSG& msg);
 // Drops foreign timers in the modal loops of the calling thread from now on. False when the system
 // refused the filter; the driver then runs on without it.

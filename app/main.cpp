@@ -5,11 +5,15 @@
 #include "app/foreign_timer.h"
 #include "app/leading_number.h"
 #include "app/mainwnd.h"
+#include "app/process_policy.h"
 #include "app/title.h"
 #include "protocol/settings.h"
 #include "resources/resource.h"
 
 #include <windows.h>
+
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -21,9 +25,42 @@ int Refuse(const char* pszText, const char* pszCaption) {
     return START_FAILED;
 }
 
+struct ControlLibrary {
+    const char* pszName;
+    HMODULE hModule;
+    DWORD dwError;
+};
+
+ControlLibrary LoadControlLibrary(const char* pszName) {
+    HMODULE hModule = LoadLibraryA(pszName);
+    return ControlLibrary{pszName, hModule, hModule == nullptr ? GetLastError() : ERROR_SUCCESS};
+}
+
+// The message the control system knows, then each library that failed and why: 126 for one that
+// is missing, or that misses a library of its own, 193 for one built for the other width of
+// Windows (a 32-bit library beside this 64-bit driver).
+int RefuseControlLibraries(const ControlLibrary (&Libraries)[2]) {
+    constexpr unsigned BITS = sizeof(void*) * 8;
+    char szText[256] = "Failed to load vorn_cc.dll\n";
+    for (const ControlLibrary& Library : Libraries) {
+        if (Library.hModule != nullptr)
+            continue;
+        char szWhy[64] = "";
+        if (Library.dwError == ERROR_MOD_NOT_FOUND)
+            std::snprintf(szWhy, sizeof szWhy, " (it, or a library it needs, is missing)");
+        else if (Library.dwError == ERROR_BAD_EXE_FORMAT)
+            std::snprintf(szWhy, sizeof szWhy, " (not a %u-bit library, as this driver needs)", BITS);
+        const std::size_t uUsed = std::strlen(szText);
+        std::snprintf(szText + uUsed, sizeof szText - uUsed, "\n%s: error %lu%s", Library.pszName, Library.dwError,
+                      szWhy);
+    }
+    return Refuse(szText, "ERROR");
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR pszCommandLine, int) {
+    ApplyProcessPolicy();
     // Before the first message box: its loop dispatches whatever is posted to this thread.
     GuardModalLoops();
     char szArguments[COMMAND_LINE_CHARS + 1] = "";
@@ -37,20 +74,21 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR pszCommandLine, int) {
     char szClassName[TITLE_CHARS] = "";
     LoadStringA(hInstance, IDS_CLASS_NAME, szClassName, sizeof szClassName);
 
-    // Owned until the process ends; the system releases it then. Any other failure lets the start
-    // go on: only a second driver for the same device is refused.
+    // Owned until the process ends; the system releases it then. A driver started at another
+    // privilege level holds one this process may not open. Any other failure lets the start go
+    // on: only a second driver for the same device is refused.
     CreateMutexA(nullptr, TRUE, szWindowTitle);
-    if (GetLastError() == ERROR_ALREADY_EXISTS)
+    const DWORD dwMutexError = GetLastError();
+    if (dwMutexError == ERROR_ALREADY_EXISTS || dwMutexError == ERROR_ACCESS_DENIED)
         return Refuse("Dravik driver is already running", "Error");
 
     hInst = hInstance;
     RegisterMainClass(szClassName);
 
-    // Both are tried before either is looked at, and one message stands for both.
-    HMODULE hControls = LoadLibraryA("vorn_cc.dll");
-    HMODULE hControls09 = LoadLibraryA("vorn_cc09.dll");
-    if (hControls == nullptr || hControls09 == nullptr)
-        return Refuse("Failed to load vorn_cc.dll", "ERROR");
+    // Both are tried before either is looked at.
+    const ControlLibrary Libraries[2] = {LoadControlLibrary("vorn_cc.dll"), LoadControlLibrary("vorn_cc09.dll")};
+    if (Libraries[0].hModule == nullptr || Libraries[1].hModule == nullptr)
+        return RefuseControlLibraries(Libraries);
 
     HWND hWnd = CreateWindowExA(0, szClassName, szWindowTitle, WS_SYSMENU | WS_MINIMIZEBOX, CW_USEDEFAULT, 0,
                                 MAIN_WIDTH, MAIN_FULL_HEIGHT, nullptr, nullptr, hInstance, nullptr);
@@ -72,7 +110,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR pszCommandLine, int) {
             break;
         if (iGot == 0 || IsForeignTimer(msg))
             continue;
-        if (TranslateAcceleratorA(msg.hwnd, hAccelerators, &msg))
+        // The keys go to the control with the focus (the debug list); the commands to the main window.
+        if ((msg.hwnd == hWnd || IsChild(hWnd, msg.hwnd)) && TranslateAcceleratorA(hWnd, hAccelerators, &msg))
             continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);

@@ -79,8 +79,7 @@ LRESULT OnCreate(HWND hWnd) {
     panelHeight = PanelHeight();
     CreateDebugList(hWnd, panelHeight);
     LoadConfiguration();
-    MoveWindow(hWnd, 0, 0, MAIN_WIDTH, iDebugMode != 0 ? MAIN_FULL_HEIGHT : panelHeight + MAIN_HIDDEN_EXTRA,
-               TRUE);
+    MoveWindow(hWnd, 0, 0, MAIN_WIDTH, MainWindowHeight(hWnd, iDebugMode != 0), TRUE);
     SetStartMenuMarks(hWnd);
     Infodriver.SetCallback(InfodriverCallback);
     if (!ConnectInfodriver(hWnd)) {
@@ -96,13 +95,23 @@ LRESULT OnCreate(HWND hWnd) {
 
 // At log-off or shutdown the system ends the process once WM_ENDSESSION has been answered, with
 // no quit message and no static destructor: what the end does happens here, in its order.
+// The system gives it 5 s in all: a stalled infodriver is not waited for.
 void EndForSession() {
     CloseMainWindow(); // "Driver closing"
     DevicePort.Close();
-    Infodriver.Detach();
+    Infodriver.Detach(SESSION_DETACH_MS);
 }
 
 } // namespace
+
+int MainWindowHeight(HWND hWnd, bool bFull) {
+    // The frame as the system draws this window: its own style, with its menu bar.
+    RECT rc{0, 0, MAIN_WIDTH, panelHeight - 2};
+    AdjustWindowRectEx(&rc, static_cast<DWORD>(GetWindowLongPtrA(hWnd, GWL_STYLE)), GetMenu(hWnd) != nullptr,
+                       static_cast<DWORD>(GetWindowLongPtrA(hWnd, GWL_EXSTYLE)));
+    const int iPanelOnly = rc.bottom - rc.top;
+    return bFull && iPanelOnly < MAIN_FULL_HEIGHT ? MAIN_FULL_HEIGHT : iPanelOnly;
+}
 
 void CloseMainWindow() {
     if (hMainWnd == nullptr)

@@ -5,12 +5,16 @@
 
 constexpr int MAIN_WIDTH = 580;
 constexpr int MAIN_FULL_HEIGHT = 640;
-constexpr int MAIN_HIDDEN_EXTRA = 42; // below the panel when the debug list is covered
 constexpr int PORT_READ_SIZE = 16;
 
 extern HINSTANCE hInst; // the program's module: every resource, window and dialog comes from it
 extern HWND hMainWnd;   // the main window once created; destroying it ends the program
 extern int panelHeight; // the status panel's client height plus 2; the debug list starts there
+
+// The main window's height with the debug list in view (bFull), or covered: then its client area
+// is the status panel's, whatever the system's caption, menu and border take. In view the height
+// is 640, unless the frame is so large that the panel would not fit whole.
+int MainWindowHeight(HWND hWnd, bool bFull);
 
 // The main window class (string 107), registered once. Its result is not examined: a failed
 // registration shows when the window is created.

@@ -36,7 +36,7 @@ void WriteMode(const char* pszKey, int iValue) {
 
 // The window at full height with the list uncovered and its output on.
 void ShowFullList(HWND hWnd) {
-    SizeMainWindow(hWnd, MAIN_FULL_HEIGHT);
+    SizeMainWindow(hWnd, MainWindowHeight(hWnd, true));
     MarkMenuItem(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_ON, true);
     WriteMode("DebugMode", 1);
     iDebugMode = 1;
@@ -58,7 +58,7 @@ void ToggleDebugOutput(HWND hWnd) {
 // Debug, Hide: covering the list also stops the output, and uncovering starts it again.
 void ToggleDebugList(HWND hWnd) {
     if (bListShown == 1) {
-        SizeMainWindow(hWnd, panelHeight + MAIN_HIDDEN_EXTRA);
+        SizeMainWindow(hWnd, MainWindowHeight(hWnd, false));
         MarkMenuItem(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_HIDE, true);
         bListShown = 0;
         MarkMenuItem(hWnd, IDM_POPUP_DEBUG, IDM_DEBUG_ON, false);

@@ -38,10 +38,12 @@ InfodriverClient::~InfodriverClient() {
     pszText = nullptr;
 }
 
-void InfodriverClient::Detach() {
+void InfodriverClient::Detach(DWORD dwWaitMs) {
     if (hWnd != nullptr) {
         bDestroying = true;
+        dwDetachWaitMs = dwWaitMs;
         DestroyWindow(hWnd);
+        dwDetachWaitMs = INFINITE;
     }
     hWnd = nullptr;
 }

@@ -51,6 +51,7 @@ constexpr int NUMBER_DIGITS = 8;                    // "%08lx"
 constexpr int READ_REPLY_CHARS = 256;               // a slot read hands back at most this much
 constexpr int CLIENT_TEXT_BYTES = 300;              // pszText, filled by 2730
 constexpr UINT SEARCH_TIMEOUT_MS = 2000;            // per window, for 2724 and 2031
+constexpr DWORD SESSION_DETACH_MS = 1000;           // the detach's longest wait when the session ends
 constexpr int CLASS_NAME_CHARS = 257;               // a window class name and its terminator
 
 constexpr const char* CLIENT_CLASS_NAME = "extinfospwn";
@@ -81,7 +82,8 @@ class InfodriverClient {
     void SetCounters(int* piWrites, int* piChanges);
     int Connect(int iNumber, HINSTANCE hInst, int iFlag, int iSpare, int iLow, int iHigh);
     // Destroys the hidden window, which tells the infodriver (2725). The destructor does it too.
-    void Detach();
+    // With dwWaitMs the detach waits that long at most for the infodriver to take it.
+    void Detach(DWORD dwWaitMs = INFINITE);
 
     bool UpdateSlot(int iIndex, const char* pszFormat, ...) DRAVIK_PRINTF(3, 4);
     void WriteSlot(int iIndex, const char* pszFormat, ...) DRAVIK_PRINTF(3, 4);
@@ -123,6 +125,7 @@ class InfodriverClient {
 
     bool bSearching = false;  // the search is under way: any valid 2729 answer is taken
     bool bDestroying = false; // this client began its window's destruction
+    DWORD dwDetachWaitMs = INFINITE;
     // The window class of the infodriver the search found; "" until then. A window named later
     // must be of this class.
     char szInfodriverClass[CLASS_NAME_CHARS] = "";
@@ -137,12 +140,19 @@ class InfodriverClient {
     void SendWrite(int iIndex, char* pszNew);
 };
 
-// Sends to the infodriver and waits for it. While it waits, the messages the infodriver sends in
-// the meantime are handled inside it; the window's work loop is told, so that nothing of its runs
-// nested inside the exchange (user-interface thread only, like every exchange).
+// Sends to the infodriver and waits for it, for ever or dwWaitMs at most (0 when that ran out, or
+// the infodriver hangs). While it waits, the messages the infodriver sends in the meantime are
+// handled inside it; the window's work loop is told, so that nothing of its runs nested inside the
+// exchange (user-interface thread only, like every exchange).
 // An answer that took more than a second, less the time the driver spent inside the exchange
 // handling what the infodriver sent meanwhile, is logged once for a run of them.
-LRESULT SendToInfodriver(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam);
+LRESULT SendToInfodriver(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam, DWORD dwWaitMs = INFINITE);
+
+// How the search sends to each top-level window: SendMessageTimeoutA. Tests put a stand-in here
+// for what the system does and Wine does not (a send refused across privilege levels).
+using SearchSendFunction = LRESULT(WINAPI*)(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam, UINT uFlags,
+                                            UINT uTimeout, PDWORD_PTR pdwResult);
+extern SearchSendFunction pfnSearchSend;
 // Held while the hidden window handles a message: inside an exchange, its time is counted as the
 // driver's own, not as the infodriver's time to answer.
 class HandledInsideExchange {

@@ -89,17 +89,30 @@ LRESULT Exchange(HWND hOwn, HWND hTarget, COPYDATASTRUCT& record, ReplyArea* pAr
 
 } // namespace
 
-LRESULT SendToInfodriver(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam) {
+LRESULT SendToInfodriver(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam, DWORD dwWaitMs) {
     unsigned long ulHandled = 0;
     unsigned long* const pulOuter = pulHandledInside;
     pulHandledInside = &ulHandled;
     const DWORD dwStart = GetTickCount();
     NoteExchange(true);
-    const LRESULT iResult = SendMessageA(hTo, iMessage, wParam, lParam);
+    LRESULT iResult = 0;
+    bool bAnswered = true;
+    if (dwWaitMs == INFINITE) {
+        iResult = SendMessageA(hTo, iMessage, wParam, lParam);
+    } else {
+        // Messages sent to this thread meanwhile are still handled (SMTO_NORMAL); a hung
+        // infodriver is not waited for at all.
+        DWORD_PTR dwResult = 0;
+        bAnswered = SendMessageTimeoutA(hTo, iMessage, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG, dwWaitMs,
+                                        &dwResult) != 0;
+        iResult = bAnswered ? static_cast<LRESULT>(dwResult) : 0;
+    }
     NoteExchange(false);
     const DWORD dwTaken = GetTickCount() - dwStart;
     pulHandledInside = pulOuter;
-    NoteAnswerTime(dwTaken > ulHandled ? dwTaken - static_cast<DWORD>(ulHandled) : 0);
+    // A send given up is no answer, slow or not.
+    if (bAnswered)
+        NoteAnswerTime(dwTaken > ulHandled ? dwTaken - static_cast<DWORD>(ulHandled) : 0);
     return iResult;
 }
 

@@ -21,24 +21,41 @@ struct Broadcast {
     UINT iMessage;
     WPARAM wParam;
     LPARAM lParam;
+    int iRefused; // windows whose process is at a higher privilege level than the driver's
 };
 
 // Every top-level window gets the message in turn; a hung one is skipped and a slow one costs at
 // most SEARCH_TIMEOUT_MS, where a broadcast SendMessage would wait for ever (and under Wine would
 // not deliver user messages at all).
 BOOL CALLBACK SendToTopLevel(HWND hWnd, LPARAM lParam) {
-    const Broadcast& cast = *reinterpret_cast<const Broadcast*>(lParam);
+    Broadcast& cast = *reinterpret_cast<Broadcast*>(lParam);
     if (hWnd != cast.hOwn) {
         DWORD_PTR dwResult = 0;
-        SendMessageTimeoutA(hWnd, cast.iMessage, cast.wParam, cast.lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                            SEARCH_TIMEOUT_MS, &dwResult);
+        SetLastError(ERROR_SUCCESS);
+        if (pfnSearchSend(hWnd, cast.iMessage, cast.wParam, cast.lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                          SEARCH_TIMEOUT_MS, &dwResult) == 0 &&
+            GetLastError() == ERROR_ACCESS_DENIED)
+            ++cast.iRefused;
     }
     return TRUE;
 }
 
-void BroadcastMessage(HWND hOwn, UINT iMessage, WPARAM wParam, LPARAM lParam) {
-    Broadcast cast{hOwn, iMessage, wParam, lParam};
+// How many windows refused the message.
+int BroadcastMessage(HWND hOwn, UINT iMessage, WPARAM wParam, LPARAM lParam) {
+    Broadcast cast{hOwn, iMessage, wParam, lParam, 0};
     EnumWindows(SendToTopLevel, reinterpret_cast<LPARAM>(&cast));
+    return cast.iRefused;
+}
+
+// Windows drops the messages of a process at a lower privilege level than the receiver's
+// (WM_COPYDATA and everything above WM_USER): an infodriver started without elevation could not
+// answer an elevated driver. Its records are checked as untrusted anyway.
+void LetInfodriverMessagesIn(HWND hOwn) {
+    bool bAllowed = ChangeWindowMessageFilterEx(hOwn, WM_COPYDATA, MSGFLT_ALLOW, nullptr) != FALSE;
+    for (UINT iMessage : ClientMessages)
+        bAllowed = ChangeWindowMessageFilterEx(hOwn, iMessage, MSGFLT_ALLOW, nullptr) != FALSE && bAllowed;
+    if (!bAllowed)
+        DebugLine("Infodriver messages from another privilege level stay blocked (error %lu)", GetLastError());
 }
 
 InfodriverClient* ClientOf(HWND hWnd) {
@@ -46,6 +63,8 @@ InfodriverClient* ClientOf(HWND hWnd) {
 }
 
 } // namespace
+
+SearchSendFunction pfnSearchSend = SendMessageTimeoutA;
 
 bool IsClientMessage(UINT iMessage) {
     for (UINT iHandled : ClientMessages)
@@ -57,12 +76,25 @@ bool IsClientMessage(UINT iMessage) {
 LRESULT InfodriverClient::OnCreate(HWND hOwn) {
     hWnd = hOwn;
     hInfodriver = nullptr;
+    LetInfodriverMessagesIn(hOwn);
     WPARAM wOwn = WordFromHandle(hOwn);
     bSearching = true;
-    BroadcastMessage(hOwn, INFO_SEARCH, wOwn, static_cast<LPARAM>((iDevice & 0xFFFF) | 0x8000));
+    const int iRefused =
+        BroadcastMessage(hOwn, INFO_SEARCH, wOwn, static_cast<LPARAM>((iDevice & 0xFFFF) | 0x8000));
     bSearching = false;
-    if (hInfodriver == nullptr)
+    if (hInfodriver == nullptr) {
+        // Only a process at a higher privilege level refuses: the infodriver may be one of them
+        // (an elevated Task Manager is another).
+        if (iRefused > 0) {
+            DebugLine("Infodriver %d may run at another privilege level: %d windows refused the search", iDevice,
+                      iRefused);
+            LogLine("Infodriver %d may run at another privilege level: %d windows refused the search", iDevice,
+                    iRefused);
+            DebugLine("Start the driver and the infodriver the same way: both as administrator, or neither");
+            LogLine("Start the driver and the infodriver the same way: both as administrator, or neither");
+        }
         return -1;
+    }
     GetClassNameA(hInfodriver, szInfodriverClass, sizeof szInfodriverClass);
     if (iExtFlag != 0) {
         LPARAM lExt = static_cast<LPARAM>((static_cast<unsigned>(iExtHigh) & 0xFFFFu) << 16 |
@@ -180,7 +212,8 @@ LRESULT CALLBACK ClientWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARA
         // (the session's end).
         case WM_DESTROY:
             if (pClient->bDestroying && pClient->hInfodriver != nullptr)
-                SendToInfodriver(pClient->hInfodriver, INFO_DETACH, 0, static_cast<LPARAM>(pClient->iDevice));
+                SendToInfodriver(pClient->hInfodriver, INFO_DETACH, 0, static_cast<LPARAM>(pClient->iDevice),
+                                 pClient->dwDetachWaitMs);
             return 0;
         case WM_NCDESTROY:
             if (!pClient->bDestroying)

@@ -259,6 +259,20 @@ TEST_F(ConfigTest, FreshStartCreatesTheSettingsFileWithTheTenDefaultsInOrder) {
     EXPECT_EQ(Expected, ShellWindow::Lines());
 }
 
+// Wine reads past the mark; Windows takes it for part of the first line and loses the section.
+TEST_F(ConfigTest, AUtf8ByteOrderMarkIsNamed) {
+    const std::string sIni = TreeWith("bom", "Port=4\r\n");
+    WriteFileBytes(sIni, "\xEF\xBB\xBF" + FileBytes(sIni));
+
+    LoadConfiguration();
+
+    const std::string sLine = "Settings file " + sIni + " starts with a UTF-8 byte-order mark";
+    int iListed = 0;
+    for (const std::string& s : ShellWindow::Lines())
+        iListed += s.rfind(sLine, 0) == 0;
+    EXPECT_EQ(iListed, 1);
+}
+
 TEST_F(ConfigTest, LogPathShorterThanThreeCharactersIsReplacedInMemoryAndInTheFile) {
     const std::string sIni = TreeWith("short", "LogPath=C:\r\nLogMode=1\r\n");
 

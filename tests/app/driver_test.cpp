@@ -51,6 +51,9 @@ constexpr int SESSION = 78;
 constexpr int REPLAYED = 79;
 constexpr int FLAT_OUT = 80;
 constexpr int RESET_UNDER_LINE = 81;
+constexpr int SESSION_STALLED = 82;
+constexpr int GUARDED = 83; // its mutex held by a driver at another privilege level
+constexpr int UNLOADED = 84; // started beside a control library that does not load
 
 constexpr DWORD START_FAILED = 0xFFFFFFFF; // exit code -1
 constexpr int STATUS_CONTROL = 2001;
@@ -1016,6 +1019,36 @@ TEST(DriverLifetime, TheSessionsEndEndsTheDriverBeforeItIsAnswered) {
     Rig.Stop();
 }
 
+// The system gives an application 5 s at the end of the session. A stalled infodriver holds the
+// driver inside an exchange; the end runs nested in it and must not wait for the infodriver too.
+TEST(DriverLifetime, TheSessionsEndIsAnsweredWhileTheInfodriverIsStalled) {
+    DriverTree Tree;
+    DriverRig Rig;
+    ASSERT_TRUE(Rig.Start(Tree, SESSION_STALLED, rig::DriverPort(), rig::PeerPort())) << Tree.Log(SESSION_STALLED);
+    const HWND hStandin = FindWindowA(nullptr, Text("Infodriver %d", SESSION_STALLED).c_str());
+    ASSERT_NE(hStandin, nullptr);
+    const std::size_t iFrom = Rig.Standin.LineCount();
+    // The next answer, the tick's poll of the redundancy state, comes after 30 s.
+    Rig.Standin.Send("stall 30000");
+    ASSERT_NE(Rig.Standin.WaitFor("stall-set ", 3000, iFrom), "");
+    auto Stalled = [hStandin] {
+        DWORD_PTR dwAnswer = 0;
+        return SendMessageTimeoutA(hStandin, WM_NULL, 0, 0, SMTO_NORMAL, 100, &dwAnswer) == 0;
+    };
+    ASSERT_TRUE(WaitUntil(Stalled, 5000)) << "the stand-in never stalled";
+
+    DWORD_PTR dwAnswer = 0;
+    ASSERT_NE(SendMessageTimeoutA(Rig.Driver.hMain, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 60000,
+                                  &dwAnswer),
+              0);
+    EXPECT_TRUE(Stalled()) << "answered only once the stall was over";
+    EXPECT_EQ(LogTexts(Tree.Log(SESSION_STALLED)).back(), "Driver closing");
+    std::string sHolders;
+    EXPECT_FALSE(rig::LineHeld(rig::DriverPort(), &sHolders)) << "its port is open: " << sHolders;
+    Rig.Standin.Stop();
+    Rig.Driver.process.Kill();
+}
+
 TEST(DriverLifetime, ASecondDriverForTheSameDeviceIsRefusedWhileTheFirstRunsOn) {
     DriverTree Tree;
     DriverRig Rig;
@@ -1037,6 +1070,59 @@ TEST(DriverLifetime, ASecondDriverForTheSameDeviceIsRefusedWhileTheFirstRunsOn) 
     Peer.Write(OutputWithRoot(9));
     EXPECT_TRUE(WaitForSlot(Rig.Standin, 331, "9", 3000));
     Rig.Stop();
+}
+
+// A driver started elevated holds a mutex that a driver started without elevation may not open:
+// the system refuses it (ERROR_ACCESS_DENIED) instead of naming it an existing one.
+TEST(DriverLifetime, AMutexHeldAtAnotherPrivilegeLevelCountsAsADriverRunning) {
+    SECURITY_DESCRIPTOR Descriptor;
+    InitializeSecurityDescriptor(&Descriptor, SECURITY_DESCRIPTOR_REVISION);
+    ACL NoAccess;
+    InitializeAcl(&NoAccess, sizeof NoAccess, ACL_REVISION);
+    SetSecurityDescriptorDacl(&Descriptor, TRUE, &NoAccess, FALSE);
+    SECURITY_ATTRIBUTES Attributes{sizeof Attributes, &Descriptor, FALSE};
+    const HANDLE hHeld = CreateMutexA(&Attributes, TRUE, Text("Dravik_%03d - loading - V1.3.0", GUARDED).c_str());
+    ASSERT_NE(hHeld, nullptr);
+
+    ChildProcess Second;
+    ASSERT_TRUE(Second.Start(DRAVIK_EXE, std::to_string(GUARDED)));
+    const HWND hBox = WaitForDialog(Second.Id(), "Error", 15000);
+    EXPECT_NE(hBox, nullptr) << "it started";
+    if (hBox != nullptr) {
+        EXPECT_EQ(MessageBoxText(hBox), "Dravik driver is already running");
+        CloseDialog(hBox, CloseBy::OkButton);
+    }
+    EXPECT_EQ(Second.Wait(5000), START_FAILED);
+    Second.Kill();
+    CloseHandle(hHeld);
+}
+
+TEST(DriverLifetime, AControlLibraryThatDoesNotLoadIsNamedWithItsError) {
+    // A folder of its own: the driver, the first library, and a second that is no library at all
+    // (as a 32-bit one is to this 64-bit driver).
+    const std::string sDriver = WindowsPath(DRAVIK_EXE);
+    const std::string sPackage = sDriver.substr(0, sDriver.find_last_of("\\/"));
+    char szTemp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, szTemp);
+    const std::string sFolder = std::string(szTemp) + "dravik_libraries_" + std::to_string(GetCurrentProcessId());
+    std::filesystem::create_directories(sFolder);
+    ASSERT_TRUE(CopyFileA(sDriver.c_str(), (sFolder + "\\dravik.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA((sPackage + "\\vorn_cc.dll").c_str(), (sFolder + "\\vorn_cc.dll").c_str(), FALSE));
+    std::ofstream(sFolder + "\\vorn_cc09.dll", std::ios::binary) << "not a library";
+
+    ChildProcess Refused;
+    ASSERT_TRUE(Refused.Start(sFolder + "\\dravik.exe", std::to_string(UNLOADED)));
+    const HWND hBox = WaitForDialog(Refused.Id(), "ERROR", 15000);
+    EXPECT_NE(hBox, nullptr);
+    if (hBox != nullptr) {
+        EXPECT_EQ(MessageBoxText(hBox),
+                  "Failed to load vorn_cc.dll\n\nvorn_cc09.dll: error 193 (not a 64-bit library, as this driver needs)");
+        CloseDialog(hBox, CloseBy::OkButton);
+    }
+    EXPECT_EQ(Refused.Wait(5000), START_FAILED);
+    Refused.Kill();
+    std::error_code error;
+    std::filesystem::remove_all(sFolder, error);
 }
 
 TEST(DriverLifetime, DeviceNumbersOutsideOneTo999AreRefused) {
@@ -1078,9 +1164,10 @@ TEST(DriverLifetime, DriversForTwoDevicesRunSideBySideOnTwoPairs) {
     EXPECT_EQ(WritesOf(Left.Standin, 331, 0), std::vector<std::string>{"11"});
     EXPECT_EQ(WritesOf(Right.Standin, 331, 0), std::vector<std::string>{"22"});
 
-    // F10 ends one of them; the other runs on until File, Exit.
+    // F10 ends one of them, pressed while its debug list has the focus: the key goes to the list,
+    // its command to the main window. The other runs on until File, Exit.
     ASSERT_TRUE(Left.Driver.Restore());
-    PostMessageA(Left.Driver.hMain, WM_KEYDOWN, VK_F10, 0x00440001);
+    PostMessageA(GetDlgItem(Left.Driver.hMain, 100), WM_SYSKEYDOWN, VK_F10, 0x00440001);
     EXPECT_EQ(Left.Driver.process.Wait(5000), 0u);
     EXPECT_EQ(LogTexts(Tree.Log(LEFT)).back(), "Driver closing");
     RightPeer.Write(OutputWithRoot(23));

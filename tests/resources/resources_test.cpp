@@ -1,5 +1,6 @@
 // The driver's resources as the main window will use them: the status panel with the control
-// libraries loaded, the About box, the menu and accelerators, the icon and the version block.
+// libraries loaded, the About box, the menu and accelerators, the icon, the version block and the
+// application manifest.
 #include "resources/resource.h"
 #include "tests/tools/control_libraries.h"
 
@@ -254,7 +255,7 @@ TEST(VersionBlock, FileVersionReadsBackThroughTheTranslationPair) {
     EXPECT_EQ(pFixed->dwProductVersionLS, 0u);
 }
 
-TEST(Resources, AreEnglishUnitedKingdomWithOne32By32IconIn16Colours) {
+TEST(Resources, AreEnglishUnitedKingdomWithIconsOf16To48PixelsIn16Colours) {
     const WORD wLanguage = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_UK);
     struct Item {
         LPCSTR pszType;
@@ -268,6 +269,7 @@ TEST(Resources, AreEnglishUnitedKingdomWithOne32By32IconIn16Colours) {
         {RT_GROUP_ICON, IDI_DRAVIK},
         {RT_VERSION, IDV_VERSION},
         {RT_STRING, IDS_TITLE_FORMAT / 16 + 1},
+        {RT_MANIFEST, 1},
     };
     HMODULE hModule = GetModuleHandleA(nullptr);
     for (const Item& item : ITEMS) {
@@ -292,9 +294,45 @@ TEST(Resources, AreEnglishUnitedKingdomWithOne32By32IconIn16Colours) {
     ASSERT_NE(hGroup, nullptr);
     const auto* pGroup = static_cast<const GroupHeader*>(LockResource(LoadResource(hModule, hGroup)));
     ASSERT_NE(pGroup, nullptr);
-    ASSERT_EQ(pGroup->wCount, 1);
-    EXPECT_EQ(pGroup->entries[0].bWidth, 32);
-    EXPECT_EQ(pGroup->entries[0].bHeight, 32);
-    EXPECT_EQ(pGroup->entries[0].bColourCount, 16);
-    EXPECT_EQ(pGroup->entries[0].wBitCount, 4);
+    // The title bar's, the desktop's and the large views' own sizes, so that none is scaled.
+    constexpr BYTE SIZES[] = {16, 32, 48};
+    ASSERT_EQ(pGroup->wCount, 3);
+    for (int i = 0; i < 3; ++i) {
+        const GroupEntry& entry = pGroup->entries[i];
+        EXPECT_EQ(entry.bWidth, SIZES[i]);
+        EXPECT_EQ(entry.bHeight, SIZES[i]);
+        EXPECT_EQ(entry.bColourCount, 16);
+        EXPECT_EQ(entry.wBitCount, 4);
+    }
+}
+
+TEST(Resources, TheManifestIsTakenByTheSystemAndAsksForNoElevationAndNoScalingOfItsOwn) {
+    HMODULE hModule = GetModuleHandleA(nullptr);
+    // The system reads it as it starts the program: a manifest it cannot read stops the start.
+    ACTCTXA context{};
+    context.cbSize = sizeof context;
+    context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID | ACTCTX_FLAG_HMODULE_VALID;
+    context.hModule = hModule;
+    context.lpResourceName = MAKEINTRESOURCEA(1);
+    char szPath[MAX_PATH];
+    GetModuleFileNameA(hModule, szPath, sizeof szPath);
+    context.lpSource = szPath;
+    HANDLE hContext = CreateActCtxA(&context);
+    ASSERT_NE(hContext, INVALID_HANDLE_VALUE) << GetLastError();
+    ReleaseActCtx(hContext);
+
+    HRSRC hManifest = FindResourceA(hModule, MAKEINTRESOURCEA(1), RT_MANIFEST);
+    ASSERT_NE(hManifest, nullptr);
+    const std::string sManifest(static_cast<const char*>(LockResource(LoadResource(hModule, hManifest))),
+                                SizeofResource(hModule, hManifest));
+    for (const char* pszPart : {
+             "level=\"asInvoker\" uiAccess=\"false\"",
+             "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", // Windows 7
+             "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", // 8
+             "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
+             "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // 10 and 11
+             ">false</dpiAware>",
+             ">unaware</dpiAwareness>",
+         })
+        EXPECT_NE(sManifest.find(pszPart), std::string::npos) << pszPart;
 }
