@@ -7,8 +7,10 @@
 #               the reader's cost of a line recording)
 #   driver      the real driver: tally latency at 38400 bit/s on an idle line and behind bulk
 #               data, beside the floor measured in the same run, each without and with a line
-#               recording; then a minute flat out, half of it recorded, for the reader's processor
-#               time and the size of a recording (about three minutes)
+#               recording; then the same beside the floor program (tally_floor: the least program
+#               that publishes a tally with the driver's serial layer and client), the two in turn;
+#               then a minute flat out, half of it recorded, for the reader's processor time and the
+#               size of a recording (about five minutes)
 #   flatout     the real driver flat out for 60 s at 38400 and 115200 bit/s, with every kind of
 #               message in equal numbers and with the soak's mix, against the plain stand-in: bytes
 #               lost, slots differing, exchanges per message, time to catch up (about six minutes)
@@ -40,6 +42,7 @@ case "$which" in
     driver | all)
         "$ROOT/scripts/nullmodem.sh" up 7 8 >/dev/null
         run driver wine "$BUILD/bench/driver/driver_bench.exe" latency 7 8 500
+        run "driver beside the floor program" wine "$BUILD/bench/driver/driver_bench.exe" floor 7 8 300
         run "driver flat out, half of it recorded" wine "$BUILD/bench/driver/driver_bench.exe" flatout 7 8 77 60 --record
         "$ROOT/scripts/nullmodem.sh" down >/dev/null ;;
 esac
