@@ -54,7 +54,7 @@ void RunTickIfDue(WorkLoop& Loop, const WorkHost& Host) {
 void RunDeferred(WorkLoop& Loop, const WorkHost& Host) {
     if (Loop.bReplaying)
         return;
-    while (Loop.iDeferredCount > 0 && AtTop(Loop)) {
+    while (Loop.iDeferredCount > 0) {
         const DeferredMessage Message = Loop.Deferred[static_cast<std::size_t>(Loop.iDeferredFirst)];
         Loop.iDeferredFirst = (Loop.iDeferredFirst + 1) % WORK_DEFERRED_MAX;
         --Loop.iDeferredCount;

@@ -18,209 +18,150 @@ constexpr unsigned long STEP_MS = 200;   // each top-level step lets this much t
 constexpr unsigned long RECEIVE_MS = 40; // a slice of the receive
 constexpr int POSTED_MAX = 3;            // the model's message queue; a post beyond it fails
 
-// What another process, or the infodriver, sends the window inside an exchange.
-enum class Inner : unsigned char { None, Command, Notice, Tick, Continuation };
-constexpr std::array<Inner, 5> Inners = {Inner::None, Inner::Command, Inner::Notice, Inner::Tick,
-                                         Inner::Continuation};
-
-// How a receive slice goes: an exchange with something sent inside it, and whether work is left.
-struct Script {
-    Inner eInner;
-    bool bMore;
-};
+// What arrives inside an exchange: a command or a loop-opening message another process sends, the
+// reader's notice sent by another process, a sent tick, or the newest continuation dispatched by a
+// loop nested in the exchange.
+enum class Inner : unsigned char { None, Command, Notice, Tick, Continuation, COUNT };
 
 enum class Step : unsigned char {
-    ReaderPosts, // bytes arrive: the reader posts its notice (once while one waits)
-    Dispatch,    // the front of the posted queue is dispatched
-    Drop,        // a loop removes the front of the posted queue without dispatching it
-    Timer,       // the continuation timer, when nothing is posted and no input waits
-    SystemTick,  // the one-second timer, likewise, a period after the last
-    InputComes,
-    InputHandled, // input is taken once nothing posted is left before it
+    ReaderPosts,  // bytes arrive: the reader posts its notice (once while one waits)
+    Dispatch,     // the front of the posted queue is dispatched
+    Drop,         // a loop removes the front of the posted queue without dispatching it
+    Timer,        // the continuation timer, when nothing is posted and no input waits
+    SystemTick,   // the one-second timer, likewise, a period after the last
+    InputComes,   // input waits: the loop must not post ahead of it
+    InputHandled, // once nothing posted is left before it
     TopExchange,  // the infodriver sends an event at the top: the driver's exchange inside it
     TopCommand,   // the operator's command, at the top
+    COUNT
 };
 
-struct Posted {
-    bool bNotice;     // the reader's notice, or a continuation
-    unsigned uNumber; // a continuation's
-};
+constexpr unsigned NOTICE = 0; // a posted reader's notice; continuations are numbered from 1
 
-// The model: the loop's own state and the world around it.
 struct World {
     WorkLoop Loop;
-    std::array<Posted, POSTED_MAX> Queue;
+    std::array<unsigned, POSTED_MAX> Queue; // posted messages, oldest first
     int iQueued;
     bool bInput;
     bool bWorkWaits;
-    // A posted message was taken without being dispatched since the last tick: the reader's notice,
-    // or the newest continuation. Only the next tick can make up for it.
+    // A posted message was taken without being dispatched since the last tick that ran: only a
+    // tick can make up for it.
     bool bDropped;
-    unsigned long ulNow;
-    unsigned long ulLastSystemTick;
-    unsigned long ulLastTickRan;
-    int iCommandsIssued;
-    int iCommandsRan;
-    // Where the thread is, as the model sees it.
-    int iExchanges;
-    int iJobs;
+    unsigned long ulNow, ulLastSystemTick, ulLastTickRan;
+    int iCommandsIssued, iCommandsRan;
+    int iExchanges, iJobs; // where the thread is, as the model sees it
 };
 
 World* pWorld = nullptr;
-Script CurrentScript{};
-std::string sFault; // the first broken rule of a step
+Inner eScriptInner = Inner::None; // what the receive's exchange brings in this step
+bool bScriptMore = false;         // whether the receive leaves work
+std::string sFault;               // the first broken rule of a step
 
 void Fail(const char* pszRule) {
     if (sFault.empty())
         sFault = pszRule;
 }
 
-WorkHost Host();
-
-void Event(WorkEvent eEvent, unsigned uNumber = 0) {
-    World& w = *pWorld;
-    if (eEvent == WorkEvent::ExchangeBegins)
-        ++w.iExchanges;
-    if (eEvent == WorkEvent::ExchangeEnds)
-        --w.iExchanges;
-    WorkLoopEvent(w.Loop, Host(), eEvent, uNumber);
+int FindPosted(const World& w, unsigned uWhat) {
+    for (int i = 0; i < w.iQueued; ++i)
+        if (w.Queue[static_cast<std::size_t>(i)] == uWhat)
+            return i;
+    return -1;
 }
+
+unsigned TakePosted(World& w, int i) {
+    const unsigned u = w.Queue[static_cast<std::size_t>(i)];
+    for (++i; i < w.iQueued; ++i)
+        w.Queue[static_cast<std::size_t>(i - 1)] = w.Queue[static_cast<std::size_t>(i)];
+    --w.iQueued;
+    return u;
+}
+
+void Event(WorkEvent eEvent, unsigned uNumber = 0);
+extern const WorkHost Host;
 
 // A command as the window procedure takes it: run now, or deferred while it may not run.
 void Command() {
     World& w = *pWorld;
     const int iId = w.iCommandsIssued++;
     if (WorkLoopMustDefer(w.Loop)) {
-        if (!WorkLoopDefer(w.Loop, Host(), DeferredMessage{273, static_cast<std::uintptr_t>(iId), 0}))
+        if (!WorkLoopDefer(w.Loop, Host, DeferredMessage{0x111, static_cast<std::uintptr_t>(iId), 0}))
             Fail("a deferred command was dropped");
         return;
     }
-    if (w.iExchanges > 0 || w.iJobs > 0)
-        Fail("a command ran inside an exchange or inside work");
-    if (iId != w.iCommandsRan)
-        Fail("a command ran out of order");
-    ++w.iCommandsRan;
+    if (w.iExchanges > 0 || w.iJobs > 0 || iId != w.iCommandsRan++)
+        Fail("a command ran inside an exchange or work, or out of order");
 }
-
-bool TakeNewest(World& w);
 
 void Exchange(Inner eInner) {
     Event(WorkEvent::ExchangeBegins);
-    switch (eInner) {
-        case Inner::None:
-            break;
-        case Inner::Command:
-            Command();
-            break;
-        case Inner::Notice:
-            pWorld->bWorkWaits = true;
-            Event(WorkEvent::ReaderNotice);
-            break;
-        case Inner::Tick:
-            Event(WorkEvent::Tick);
-            break;
-        case Inner::Continuation:
-            // A loop nested inside the exchange dispatches the queue's newest continuation.
-            if (TakeNewest(*pWorld))
-                Event(WorkEvent::Continuation, pWorld->Loop.uNewest);
-            break;
+    if (eInner == Inner::Command)
+        Command();
+    if (eInner == Inner::Notice) {
+        pWorld->bWorkWaits = true;
+        Event(WorkEvent::ReaderNotice);
     }
+    if (eInner == Inner::Tick)
+        Event(WorkEvent::Tick);
+    const int iNewest = FindPosted(*pWorld, pWorld->Loop.uNewest);
+    if (eInner == Inner::Continuation && iNewest >= 0)
+        Event(WorkEvent::Continuation, TakePosted(*pWorld, iNewest));
     Event(WorkEvent::ExchangeEnds);
 }
 
-bool TakeNewest(World& w) {
-    for (int i = 0; i < w.iQueued; ++i) {
-        const Posted& p = w.Queue[static_cast<std::size_t>(i)];
-        if (!p.bNotice && p.uNumber == w.Loop.uNewest) {
-            for (int j = i + 1; j < w.iQueued; ++j)
-                w.Queue[static_cast<std::size_t>(j - 1)] = w.Queue[static_cast<std::size_t>(j)];
-            --w.iQueued;
-            return true;
-        }
-    }
-    return false;
-}
-
-void BeginJob() {
-    if (pWorld->iJobs > 0)
-        Fail("work ran inside work");
-    if (pWorld->iExchanges > 0)
-        Fail("work ran inside an exchange");
+void Job(void (*pfnBody)()) {
+    if (pWorld->iJobs > 0 || pWorld->iExchanges > 0)
+        Fail("work ran inside work or inside an exchange");
     ++pWorld->iJobs;
-}
-
-unsigned long Now() {
-    return pWorld->ulNow;
-}
-bool ReceiveWaiting() {
-    return pWorld->bWorkWaits;
-}
-bool OthersWaiting() {
-    return pWorld->bInput;
-}
-void RunTick() {
-    BeginJob();
-    pWorld->ulLastTickRan = pWorld->ulNow;
-    Exchange(Inner::None); // the redundancy poll
+    pfnBody();
     --pWorld->iJobs;
 }
-void RunReceive() {
-    BeginJob();
-    if (pWorld->ulNow - pWorld->ulLastTickRan >= WORK_TICK_PERIOD_MS)
-        Fail("the receive ran with the tick overdue");
-    pWorld->ulNow += RECEIVE_MS;
-    Exchange(CurrentScript.eInner);
-    pWorld->bWorkWaits = CurrentScript.bMore;
-    --pWorld->iJobs;
-}
-void RunDeferred(const DeferredMessage& Message) {
-    World& w = *pWorld;
-    if (w.iExchanges > 0 || w.iJobs > 0)
-        Fail("a deferred command ran inside an exchange or inside work");
-    if (static_cast<int>(Message.wParam) != w.iCommandsRan)
-        Fail("a deferred command ran out of order or twice");
-    ++w.iCommandsRan;
-}
-bool Post(unsigned uNumber) {
-    World& w = *pWorld;
-    if (w.iQueued == POSTED_MAX)
-        return false;
-    w.Queue[static_cast<std::size_t>(w.iQueued++)] = Posted{false, uNumber};
-    return true;
-}
-void SetTimer(bool) {}
 
-WorkHost Host() {
-    return WorkHost{Now, ReceiveWaiting, OthersWaiting, RunTick, RunReceive, RunDeferred, Post, SetTimer};
-}
+const WorkHost Host{
+    [] { return pWorld->ulNow; },
+    [] { return pWorld->bWorkWaits; },
+    [] { return pWorld->bInput; },
+    [] {
+        Job([] {
+            pWorld->ulLastTickRan = pWorld->ulNow;
+            Exchange(Inner::None); // the redundancy poll
+        });
+    },
+    [] {
+        Job([] {
+            if (pWorld->ulNow - pWorld->ulLastTickRan >= WORK_TICK_PERIOD_MS)
+                Fail("the receive ran with the tick overdue");
+            pWorld->ulNow += RECEIVE_MS;
+            Exchange(eScriptInner);
+            pWorld->bWorkWaits = bScriptMore;
+        });
+    },
+    [](const DeferredMessage& Message) {
+        World& w = *pWorld;
+        if (w.iExchanges > 0 || w.iJobs > 0 || static_cast<int>(Message.wParam) != w.iCommandsRan++)
+            Fail("a deferred command ran inside an exchange or work, out of order or twice");
+    },
+    [](unsigned uNumber) {
+        World& w = *pWorld;
+        if (w.iQueued == POSTED_MAX)
+            return false;
+        w.Queue[static_cast<std::size_t>(w.iQueued++)] = uNumber;
+        return true;
+    },
+    [](bool) {},
+};
 
-Posted PopFront(World& w) {
-    const Posted p = w.Queue[0];
-    for (int i = 1; i < w.iQueued; ++i)
-        w.Queue[static_cast<std::size_t>(i - 1)] = w.Queue[static_cast<std::size_t>(i)];
-    --w.iQueued;
-    return p;
-}
-
-bool NoticeQueued(const World& w) {
-    for (int i = 0; i < w.iQueued; ++i)
-        if (w.Queue[static_cast<std::size_t>(i)].bNotice)
-            return true;
-    return false;
-}
-
-bool NewestQueued(const World& w) {
-    for (int i = 0; i < w.iQueued; ++i)
-        if (!w.Queue[static_cast<std::size_t>(i)].bNotice && w.Queue[static_cast<std::size_t>(i)].uNumber == w.Loop.uNewest)
-            return true;
-    return false;
+void Event(WorkEvent eEvent, unsigned uNumber) {
+    if (eEvent == WorkEvent::ExchangeBegins)
+        ++pWorld->iExchanges;
+    if (eEvent == WorkEvent::ExchangeEnds)
+        --pWorld->iExchanges;
+    WorkLoopEvent(pWorld->Loop, Host, eEvent, uNumber);
 }
 
 bool Enabled(const World& w, Step eStep) {
     const bool bTimersMayCome = w.iQueued == 0 && !w.bInput;
     switch (eStep) {
-        case Step::ReaderPosts:
-            return true;
         case Step::Dispatch:
         case Step::Drop:
             return w.iQueued > 0;
@@ -232,57 +173,46 @@ bool Enabled(const World& w, Step eStep) {
             return !w.bInput;
         case Step::InputHandled:
             return w.bInput && w.iQueued == 0;
-        case Step::TopExchange:
-        case Step::TopCommand:
+        default:
             return true;
     }
-    return false;
 }
 
-void Apply(World& w, Step eStep, Script script, Inner eInner) {
+void Apply(World& w, Step eStep, Inner eInner) {
     pWorld = &w;
-    CurrentScript = script;
     w.ulNow += STEP_MS;
     switch (eStep) {
         case Step::ReaderPosts:
             w.bWorkWaits = true;
-            if (!NoticeQueued(w) && w.iQueued < POSTED_MAX)
-                w.Queue[static_cast<std::size_t>(w.iQueued++)] = Posted{true, 0};
+            if (FindPosted(w, NOTICE) < 0 && w.iQueued < POSTED_MAX)
+                w.Queue[static_cast<std::size_t>(w.iQueued++)] = NOTICE;
             break;
         case Step::Dispatch: {
-            const Posted p = PopFront(w);
-            if (p.bNotice)
-                Event(WorkEvent::ReaderNotice);
-            else
-                Event(WorkEvent::Continuation, p.uNumber);
+            const unsigned u = TakePosted(w, 0);
+            Event(u == NOTICE ? WorkEvent::ReaderNotice : WorkEvent::Continuation, u);
             break;
         }
-        case Step::Drop: {
-            const Posted p = PopFront(w);
-            if (p.bNotice || (p.uNumber == w.Loop.uNewest && w.Loop.bOnItsWay))
+        case Step::Drop:
+            if (const unsigned u = TakePosted(w, 0); u == NOTICE || (u == w.Loop.uNewest && w.Loop.bOnItsWay))
                 w.bDropped = true;
             break;
-        }
         case Step::Timer:
             Event(WorkEvent::ContinuationTimer);
             break;
         case Step::SystemTick:
             w.ulLastSystemTick = w.ulNow;
             Event(WorkEvent::Tick);
-            // A tick that ran makes up for what was dropped (one too close to the last is left out).
-            if (w.ulLastTickRan == w.ulNow)
-                w.bDropped = false;
+            // One too close to the last tick is left out, and makes up for nothing.
+            w.bDropped = w.bDropped && w.ulLastTickRan != w.ulNow;
             break;
         case Step::InputComes:
-            w.bInput = true;
-            break;
         case Step::InputHandled:
-            w.bInput = false;
+            w.bInput = eStep == Step::InputComes;
             break;
         case Step::TopExchange:
             Exchange(eInner);
             break;
-        case Step::TopCommand:
+        default:
             Command();
             break;
     }
@@ -290,17 +220,19 @@ void Apply(World& w, Step eStep, Script script, Inner eInner) {
 
 // The rules that hold at the top, between two steps.
 void CheckAtTop(const World& w) {
+    if (w.iExchanges != 0 || w.iJobs != 0)
+        Fail("the step left the thread inside an exchange or work");
     // The reader's notice runs the work when the loop has armed nothing itself.
-    const bool bArmed = (w.Loop.bOnItsWay && NewestQueued(w)) || w.Loop.bTimerSet ||
-                        (NoticeQueued(w) && !w.Loop.bOnItsWay) || w.bDropped;
-    if (WorkLoopHasDue(w.Loop, Host()) && !bArmed)
+    const bool bArmed = (w.Loop.bOnItsWay && FindPosted(w, w.Loop.uNewest) >= 0) || w.Loop.bTimerSet ||
+                        (FindPosted(w, NOTICE) >= 0 && !w.Loop.bOnItsWay) || w.bDropped;
+    if (WorkLoopHasDue(w.Loop, Host) && !bArmed)
         Fail("work waits and nothing is armed to run it");
     if (w.iCommandsIssued != w.iCommandsRan + w.Loop.iDeferredCount)
         Fail("a command was lost");
     // Continuations do not multiply: besides the newest, only one that a tick gave up on.
     int iContinuations = 0;
     for (int i = 0; i < w.iQueued; ++i)
-        iContinuations += w.Queue[static_cast<std::size_t>(i)].bNotice ? 0 : 1;
+        iContinuations += w.Queue[static_cast<std::size_t>(i)] != NOTICE;
     if (iContinuations > 2)
         Fail("continuations multiply");
 }
@@ -308,21 +240,17 @@ void CheckAtTop(const World& w) {
 // A state as far as what follows it depends on: times as ages, capped where all ages beyond
 // behave alike, continuation numbers as newest or not.
 std::string Key(const World& w) {
-    auto Age = [&](unsigned long ulThen) {
-        const unsigned long ul = w.ulNow - ulThen;
-        return ul > 2 * WORK_TICK_PERIOD_MS ? 2 * WORK_TICK_PERIOD_MS : ul;
-    };
-    char szKey[160];
-    int n = std::snprintf(szKey, sizeof szKey, "%d%d%d%d%d%d%d%d%d%d%d/%lu/%lu/%lu/%d:",
-                          w.Loop.bReceiveDue, w.Loop.bTickDue, w.Loop.bOnItsWay, w.Loop.bTimerSet,
-                          w.Loop.bTickRan, w.Loop.iDeferredCount, w.bInput, w.bWorkWaits, w.bDropped,
-                          w.Loop.bReplaying, w.Loop.bWorking, Age(w.Loop.ulLastTick), Age(w.ulLastSystemTick),
-                          Age(w.ulLastTickRan), w.iCommandsIssued - w.iCommandsRan);
+    auto Age = [&](unsigned long ulThen) { return std::min(w.ulNow - ulThen, 2 * WORK_TICK_PERIOD_MS); };
+    const WorkLoop& l = w.Loop;
+    std::string sKey = std::to_string(l.bReceiveDue + 2 * l.bTickDue + 4 * l.bOnItsWay + 8 * l.bTimerSet +
+                                      16 * l.bTickRan + 32 * w.bInput + 64 * w.bWorkWaits + 128 * w.bDropped) +
+                       "/" + std::to_string(l.iDeferredCount) + "/" + std::to_string(Age(l.ulLastTick)) + "/" +
+                       std::to_string(Age(w.ulLastSystemTick)) + "/" + std::to_string(Age(w.ulLastTickRan)) + "/";
     for (int i = 0; i < w.iQueued; ++i) {
-        const Posted& p = w.Queue[static_cast<std::size_t>(i)];
-        szKey[n++] = p.bNotice ? 'n' : (p.uNumber == w.Loop.uNewest ? 'N' : 's');
+        const unsigned u = w.Queue[static_cast<std::size_t>(i)];
+        sKey += u == NOTICE ? 'n' : (u == l.uNewest ? 'N' : 's');
     }
-    return std::string(szKey, static_cast<std::size_t>(n));
+    return sKey;
 }
 
 struct Explorer {
@@ -335,37 +263,32 @@ struct Explorer {
         if (iLeft == 0 || !sFirstFault.empty())
             return 1;
         const std::string sKey = Key(w);
-        auto it = Seen[iLeft].find(sKey);
-        if (it != Seen[iLeft].end())
+        if (auto it = Seen[iLeft].find(sKey); it != Seen[iLeft].end())
             return it->second;
         unsigned long long ullCount = 1;
-        for (int s = 0; s <= static_cast<int>(Step::TopCommand); ++s) {
+        constexpr int INNERS = static_cast<int>(Inner::COUNT);
+        for (int s = 0; s < static_cast<int>(Step::COUNT); ++s) {
             const Step eStep = static_cast<Step>(s);
             if (!Enabled(w, eStep))
                 continue;
+            // Steps that may run the receive try every script for it; the top exchange every inner.
             const bool bScripted = eStep == Step::Dispatch || eStep == Step::Timer || eStep == Step::SystemTick;
-            const int iScripts = bScripted ? 2 * static_cast<int>(Inners.size()) : 1;
-            const int iInners = eStep == Step::TopExchange ? static_cast<int>(Inners.size()) : 1;
-            for (int k = 0; k < iScripts; ++k) {
-                for (int j = 0; j < iInners; ++j) {
-                    World Next = w;
-                    sFault.clear();
-                    const Script script{Inners[static_cast<std::size_t>(k / 2)], k % 2 == 1};
-                    Apply(Next, eStep, script, Inners[static_cast<std::size_t>(j)]);
-                    if (Next.iExchanges != 0 || Next.iJobs != 0)
-                        Fail("the step left the thread inside an exchange or work");
-                    CheckAtTop(Next);
-                    char szStep[64];
-                    std::snprintf(szStep, sizeof szStep, "step %d script %d inner %d; ", s, k, j);
-                    sTrail[iLeft] = szStep;
-                    if (!sFault.empty()) {
-                        sFirstFault = sFault + " after: ";
-                        for (int d = EXPLORED_DEPTH; d >= iLeft; --d)
-                            sFirstFault += sTrail[d];
-                        return ullCount;
-                    }
-                    ullCount += Explore(Next, iLeft - 1);
+            const int iVariants = bScripted ? 2 * INNERS : (eStep == Step::TopExchange ? INNERS : 1);
+            for (int v = 0; v < iVariants; ++v) {
+                World Next = w;
+                sFault.clear();
+                eScriptInner = static_cast<Inner>(bScripted ? v / 2 : 0);
+                bScriptMore = v % 2 == 1;
+                Apply(Next, eStep, static_cast<Inner>(v));
+                CheckAtTop(Next);
+                sTrail[iLeft] = "step " + std::to_string(s) + " variant " + std::to_string(v) + "; ";
+                if (!sFault.empty()) {
+                    sFirstFault = sFault + " after: ";
+                    for (int d = EXPLORED_DEPTH; d >= iLeft; --d)
+                        sFirstFault += sTrail[d];
+                    return ullCount;
                 }
+                ullCount += Explore(Next, iLeft - 1);
             }
         }
         Seen[iLeft][sKey] = ullCount;
@@ -373,19 +296,12 @@ struct Explorer {
     }
 };
 
-World Start() {
-    World w{};
-    WorkLoopReset(w.Loop);
-    w.ulNow = 1000000;
-    w.ulLastSystemTick = w.ulNow;
-    w.ulLastTickRan = w.ulNow;
-    return w;
-}
-
 } // namespace
 
 TEST(WorkLoop, EverySequenceOfEventsKeepsTheLoopsRules) {
-    World w = Start();
+    World w{};
+    WorkLoopReset(w.Loop);
+    w.ulNow = w.ulLastSystemTick = w.ulLastTickRan = 1000000;
     // The first event sets the loop's clock; the world starts there.
     w.Loop.bStarted = true;
     w.Loop.ulLastTick = w.ulNow;
