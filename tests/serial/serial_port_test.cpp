@@ -26,6 +26,22 @@ class SerialRig : public ::testing::Test {
     }
     void TearDown() override { EXPECT_EQ(hPortTable, nullptr) << "a case left a port open"; }
 
+    // Bytes written by the peer at 38400 bit/s are received by a port open at that speed, all of
+    // them and in order.
+    static void ExpectReceivedWhole(const std::vector<BYTE>& Bytes) {
+        NotifyWindow Window;
+        SerialPort Port;
+        Port.SetSpeed(38400);
+        ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
+        ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
+        Peer Writer(38400);
+        Writer.Write(Bytes);
+        Window.PumpUntil([&] { return Window.Received().size() >= Bytes.size(); }, 20000);
+        Window.Pump(100);
+        EXPECT_EQ(Window.Received(), Bytes);
+        Port.Close();
+    }
+
     static PortRecord Record(const SerialPort& Port) {
         PortRecord Copy{};
         PortPeek(Port.GetIndex(), &Copy);
@@ -598,21 +614,11 @@ TEST_F(SerialRig, APortLeftWithFlowControlAndTheOtherHazardsOnStillReceivesEvery
     PortCalls.pfnGetCommState = hazards::LeftBehind;
     PortCalls.pfnSetCommState = hazards::Apply;
 
-    NotifyWindow Window;
-    SerialPort Port;
-    Port.SetSpeed(38400);
-    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
-    ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
     std::vector<BYTE> Bytes;
     for (int iRound = 0; iRound < 4; ++iRound)
         for (int b = 0; b < 256; ++b)
             Bytes.push_back(static_cast<BYTE>(iRound % 2 ? 255 - b : b));
-    Peer Writer(38400);
-    Writer.Write(Bytes);
-    Window.PumpUntil([&] { return Window.Received().size() >= Bytes.size(); }, 5000);
-    Window.Pump(100);
-    EXPECT_EQ(Window.Received(), Bytes);
-    Port.Close();
+    ExpectReceivedWhole(Bytes);
 
     const DCB& Dcb = hazards::Applied;
     EXPECT_TRUE(Dcb.fBinary);
@@ -623,9 +629,10 @@ TEST_F(SerialRig, APortLeftWithFlowControlAndTheOtherHazardsOnStillReceivesEvery
     EXPECT_NE(Dcb.XonChar, Dcb.XoffChar);
 }
 
-// A driver that fails reads on its own: reads that never start anything and complete at once.
+// Reads a driver fails on its own.
 namespace failing {
 
+// Nothing is started, and each read completes at once, cancelled.
 std::atomic<int> iReads{0};
 BOOL WINAPI ReadCompletesAtOnce(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED pOverlapped) {
     ++iReads;
@@ -680,17 +687,7 @@ TEST_F(SerialRig, BytesAFailedReadDeliveredAreKeptAndNothingIsPurged) {
     SystemCallsBack Back;
     PortCalls.pfnReadFile = failing::ReadReportedPending;
     PortCalls.pfnGetOverlappedResult = failing::FailsWithItsBytes;
-    NotifyWindow Window;
-    SerialPort Port;
-    Port.SetSpeed(38400);
-    ASSERT_EQ(Port.Open(rig::DriverPort()), 1);
-    ASSERT_EQ(Port.SetNotifyWindow(Window.Handle(), 16), 1);
-    const auto Bytes = rig::Pattern(200, 17);
-    Peer Writer(38400);
-    Writer.Write(Bytes);
-    Window.PumpUntil([&] { return Window.Received().size() >= Bytes.size(); }, 20000);
-    EXPECT_EQ(Window.Received(), Bytes);
-    Port.Close();
+    ExpectReceivedWhole(rig::Pattern(200, 17));
 }
 
 } // namespace
