@@ -327,7 +327,7 @@ TEST_F(DriverRunning, SilenceFailsTheLinkOnTheFifthTickAndTheNextMessageRestores
 
     Peer.Write(OutputWithRoot(3));
     EXPECT_TRUE(Driver().WaitForPanel(STATUS_CONTROL, "Comms OK", 3000));
-    EXPECT_EQ(Slot(Standin(), 4091), SlotLine(4091, "1"));
+    EXPECT_TRUE(WaitForSlot(Standin(), 4091, "1", 3000)) << Slot(Standin(), 4091);
     const std::vector<std::string> log = LogTexts(Log());
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ(log[log.size() - 2], "COMMS FAIL");
