@@ -2,13 +2,14 @@
 // rig's null-modem pair, the peer writes the other, the stand-in's core is the infodriver. Where a
 // USB adapter's driver does what Wine never does (a handle that stops answering once the adapter
 // is pulled, a read that then hangs for ever), the serial layer's system calls are replaced.
-#include "protocol/commands.h"
 #include "protocol/slotmap.h"
 #include "serial/port_calls.h"
 #include "serial/port_table.h"
 #include "tests/app/main_window_fixture.h"
 #include "tests/serial/rig.h"
 #include "tests/support/dialogs.h"
+#include "tests/support/driver_site.h"
+#include "tools/devsim/messages.h"
 
 #include <dbt.h>
 
@@ -45,18 +46,8 @@ BOOL WINAPI ResultNeverComes(HANDLE, LPOVERLAPPED, LPDWORD pdwCount, BOOL) {
 }
 
 std::vector<unsigned char> TextMessage(int iIndex, const std::string& sText) {
-    std::vector<unsigned char> Message(static_cast<std::size_t>(MessageLength(0xC1, false)), 0);
-    Message[0] = Message[1] = 0xC1;
-    Message[TEXT_INDEX_OFFSET] = static_cast<unsigned char>(iIndex);
-    std::copy(sText.begin(), sText.end(), Message.begin() + TEXT_FIRST_OFFSET);
-    return Message;
-}
-
-int CountOf(const std::string& sText, const std::string& sLine) {
-    int n = 0;
-    for (std::size_t i = sText.find(sLine); i != std::string::npos; i = sText.find(sLine, i + 1))
-        ++n;
-    return n;
+    std::string sError;
+    return devsim::TextMessage(iIndex, sText, sError);
 }
 
 class PortWatch : public MainWindowTest {
