@@ -5,6 +5,7 @@
 #include "app/line_recording.h"
 #include "app/menu.h"
 #include "app/panel.h"
+#include "app/port_watch.h"
 #include "app/receive.h"
 #include "app/tick.h"
 #include "app/title.h"
@@ -177,6 +178,8 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM 
             return 0;
         case WM_SIZE:
             return 0;
+        case WM_DEVICECHANGE:
+            return OnDeviceChange(hWnd);
         case WM_COMMAND:
         case WM_SYSCOMMAND:
             // Another process may send a command inside an exchange with the infodriver. The About
