@@ -5,6 +5,7 @@
 #include "app/line_recording.h"
 #include "app/menu.h"
 #include "app/panel.h"
+#include "app/port_watch.h"
 #include "app/title.h"
 #include "app/work_window.h"
 #include "infodriver/callback.h"
@@ -170,6 +171,8 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM 
             return 0;
         case WM_SIZE:
             return 0;
+        case WM_DEVICECHANGE:
+            return OnDeviceChange(hWnd);
         case WM_COMMAND:
             if (HoldMessage(hWnd, iMessage, wParam, lParam) || OnMenuCommand(hWnd, LOWORD(wParam)))
                 return 0;

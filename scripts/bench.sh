@@ -4,7 +4,8 @@
 #   protocol    the receive path in memory against the line rate
 #   infodriver  UpdateSlot against the stand-in process, next to a bare WM_COPYDATA ping-pong
 #   serial      the serial layer through a null-modem pair (throughput, notifications, idle cost,
-#               the reader's cost of a line recording)
+#               the reader's cost of a line recording, and flat out with first-byte reads and with
+#               the interval time-outs the layer had before)
 #   driver      the real driver: tally latency at 38400 bit/s on an idle line and behind bulk
 #               data, beside the floor measured in the same run, each without and with a line
 #               recording; then the same beside the floor program (tally_floor: the least program

@@ -2,6 +2,7 @@
 
 #include "serial/line_errors.h"
 #include "serial/line_recorder.h"
+#include "serial/port_calls.h"
 #include "serial/port_table.h"
 
 PortTickSource volatile pfnPortTickCount = GetTickCount;
@@ -18,16 +19,36 @@ int CurrentReadSize(int iIndex) {
     return iSize < 0 ? 0 : (iSize > PORT_READ_BUFFER ? PORT_READ_BUFFER : iSize);
 }
 
+// The port's error word bits that say the line itself went wrong.
+constexpr DWORD LINE_ERRORS = CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER | CE_BREAK;
+
 // Waits for the pending read. A read size set to 0 (by an open, before the consumer is attached)
-// or a close ends it at once: with no total time-out it could otherwise wait for ever.
-void AwaitRead(const PortRecord& Start, int iIndex, OVERLAPPED& Overlapped) {
+// or a close ends it at once: it might otherwise wait a long time. True when this reader cancelled
+// it.
+bool AwaitRead(const PortRecord& Start, int iIndex, OVERLAPPED& Overlapped) {
     const HANDLE hWait[] = {Overlapped.hEvent, Start.hWakeEvent};
     while (WaitForMultipleObjects(2, hWait, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) {
         if (!IsCurrent(Start) || iReadSize[iIndex] == 0) {
-            CancelIoEx(Start.hCom, &Overlapped);
-            return;
+            PortCalls.pfnCancelIoEx(Start.hCom, &Overlapped);
+            return true;
         }
     }
+    return false;
+}
+
+// After a failed read. Only a line error in the port's error word (a wrong speed, a poor cable)
+// has what the port's driver buffered purged; any other failure keeps it for the next read.
+void RecoverFromFailedRead(const PortRecord& Start, int iIndex) {
+    // Once closed, the handle value may belong to a later open of the port.
+    if (!IsCurrent(Start))
+        return;
+    DWORD dwErrors = 0;
+    COMSTAT Status{};
+    if (!PortCalls.pfnClearCommError(Start.hCom, &dwErrors, &Status))
+        return;
+    CountLineErrors(iIndex, dwErrors);
+    if ((dwErrors & LINE_ERRORS) != 0)
+        PortCalls.pfnPurgeComm(Start.hCom, PURGE_RXCLEAR);
 }
 
 // The run of failed reads, published to the reader's own record while it is current.
@@ -60,33 +81,34 @@ DWORD WINAPI PortReader(LPVOID pStartArea) {
             continue;
         }
         DWORD dwCount = 0;
+        bool bFailed = false;
         bool bBackOff = false;
-        if (ReadFile(Start.hCom, Buffer, iSize, &dwCount, &Overlapped)) {
-            if (dwCount > 0)
-                PortDeliver(Start, Buffer, static_cast<int>(dwCount));
-            else
-                bBackOff = true;
+        if (PortCalls.pfnReadFile(Start.hCom, Buffer, iSize, &dwCount, &Overlapped)) {
+            // A read that completes at once with nothing would turn again without rest.
+            bBackOff = dwCount == 0;
         } else if (GetLastError() == ERROR_IO_PENDING) {
-            AwaitRead(Start, iIndex, Overlapped);
-            if (GetOverlappedResult(Start.hCom, &Overlapped, &dwCount, TRUE)) {
-                if (dwCount > 0)
-                    PortDeliver(Start, Buffer, static_cast<int>(dwCount));
-            } else {
+            const bool bCancelled = AwaitRead(Start, iIndex, Overlapped);
+            dwCount = 0;
+            if (!PortCalls.pfnGetOverlappedResult(Start.hCom, &Overlapped, &dwCount, TRUE)) {
                 // Wine reports a read that timed out empty as ERROR_TIMEOUT, Windows as success
-                // with 0 bytes: both mean nothing arrived. Anything else failed, perhaps at once.
-                DWORD dwError = GetLastError();
-                bBackOff = dwError != ERROR_TIMEOUT && dwError != ERROR_OPERATION_ABORTED;
+                // with 0 bytes: both mean nothing arrived. A cancellation this reader did not ask
+                // for is a failure like any other: some adapters' drivers cancel every read of a
+                // device that has gone.
+                const DWORD dwError = GetLastError();
+                bFailed = dwError != ERROR_TIMEOUT && !(dwError == ERROR_OPERATION_ABORTED && bCancelled);
             }
         } else {
-            // Once closed, the handle value may belong to a later open of the port.
-            if (IsCurrent(Start)) {
-                DWORD dwErrors = 0;
-                COMSTAT Status{};
-                if (ClearCommError(Start.hCom, &dwErrors, &Status))
-                    CountLineErrors(iIndex, dwErrors);
-                PurgeComm(Start.hCom, PURGE_RXCLEAR);
-            }
-            bBackOff = true;
+            bFailed = true;
+        }
+        // What a read delivered is the line's, even when the read then reported a failure.
+        if (dwCount > static_cast<DWORD>(iSize))
+            dwCount = static_cast<DWORD>(iSize);
+        if (dwCount > 0)
+            PortDeliver(Start, Buffer, static_cast<int>(dwCount));
+        if (bFailed) {
+            RecoverFromFailedRead(Start, iIndex);
+            // A close's own cancellation is no failure of the port.
+            bBackOff = IsCurrent(Start);
         }
         ResetEvent(Overlapped.hEvent);
         // Published on a change only: a healthy port costs nothing here.
@@ -102,20 +124,21 @@ DWORD WINAPI PortReader(LPVOID pStartArea) {
 }
 
 void PortDeliver(const PortRecord& Reader, const BYTE* pBytes, int iLength) {
-    PortTablePin Pin;
-    PortRecord* pRecord = Pin.Record(Reader.iPortNumber - 1);
-    // A closed open's record is cleared or filled by a later open: its chunk is not delivered.
-    if (!pRecord || pRecord->iGeneration != Reader.iGeneration)
-        return;
-    PortRecord& Record = *pRecord;
     // The recording first, so that it holds every byte the window could have read: one stopped
     // right after the window saw a byte has it. The copy never waits; a full ring costs the
     // recording, not the line.
     LineRecorderTap(Reader.iPortNumber - 1, pBytes, iLength);
     const DWORD dwNow = pfnPortTickCount();
+    // The reader's own queue: it outlives the reader, and a later open's queue may not be its.
+    // The last chunk of a read a close ended goes there too, for whoever keeps the closed queue.
     // Only what the queue really took is pending; the rest is counted as dropped by the queue.
-    // The reader's own queue: it outlives the reader, a later open's queue may not be its.
     const LONG iStored = RxQueuePush(Reader.hRxQueue, pBytes, iLength);
+    PortTablePin Pin;
+    PortRecord* pRecord = Pin.Record(Reader.iPortNumber - 1);
+    // A closed open's record is cleared or filled by a later open: it is told nothing.
+    if (!pRecord || pRecord->iGeneration != Reader.iGeneration)
+        return;
+    PortRecord& Record = *pRecord;
     InterlockedExchangeAdd(&Record.iPendingCount, iStored);
 
     if (HWND hWnd = Record.hNotifyWindow) {
@@ -131,7 +154,7 @@ void PortDeliver(const PortRecord& Reader, const BYTE* pBytes, int iLength) {
     } else if (PortCallback pCallback = Record.pCallback) {
         pCallback(Record.pOwner);
     } else {
-        PurgeComm(Record.hCom, PURGE_RXCLEAR);
+        PortCalls.pfnPurgeComm(Record.hCom, PURGE_RXCLEAR);
     }
 }
 
@@ -161,7 +184,7 @@ void PortGetStatus(int iIndex, COMSTAT* pStatus, DWORD* pdwErrors) {
         return;
     const PortRecord& Record = *pRecord;
     const int iFill = RxQueueFill(Record.hRxQueue);
-    if (ClearCommError(Record.hCom, pdwErrors, pStatus))
+    if (PortCalls.pfnClearCommError(Record.hCom, pdwErrors, pStatus))
         CountLineErrors(iIndex, *pdwErrors);
     pStatus->cbInQue = static_cast<DWORD>(iFill);
 }

@@ -1,6 +1,8 @@
 #include "serial/port_table.h"
 
 #include "serial/abandoned_readers.h"
+#include "serial/line_errors.h"
+#include "serial/port_calls.h"
 #include "serial/port_reader.h"
 #include "serial/serial_port.h"
 
@@ -58,9 +60,66 @@ void FreeTableIfUnused() {
     }
 }
 
-void ApplyTimeouts(PortRecord& Record, DWORD dwInterval, DWORD dwMultiplier) {
-    Record.Timeouts = {dwInterval, dwMultiplier, 0, 0, WRITE_TIMEOUT_MS};
+bool RunningUnderWine() {
+    const HMODULE hNtdll = GetModuleHandleA("ntdll.dll");
+    return hNtdll && GetProcAddress(hNtdll, "wine_get_version");
+}
+const bool bWine = RunningUnderWine();
+
+// A read returns as soon as the first byte is there, with whatever the port holds. Windows does
+// that with both the interval and the multiplier at MAXDWORD and a constant above 0, ending a read
+// on an idle line empty after the constant. An interval time-out of its own would be timed
+// against the clock tick, 15.6 ms, and cost every tally one or two ticks. Wine waits with those
+// values until every byte asked for has come; its own MAXDWORD, 0, 0 waits for the first byte
+// instead (on Windows that returns at once, empty, and the reader would spin).
+void ApplyTimeouts(PortRecord& Record) {
+    if (bWine)
+        Record.Timeouts = {MAXDWORD, 0, 0, 0, WRITE_TIMEOUT_MS};
+    else
+        Record.Timeouts = {MAXDWORD, MAXDWORD, PORT_EMPTY_READ_MS, 0, WRITE_TIMEOUT_MS};
     SetCommTimeouts(Record.hCom, &Record.Timeouts);
+}
+
+// Every field of the DCB is set: whatever the port's last user left (a terminal program, MODE,
+// the adapter driver's defaults) would otherwise stay, and each of those fields loses bytes:
+// XON/XOFF takes 0x11 and 0x13 out of the line, null stripping every 0x00, DSR sensitivity
+// everything on a three-wire cable, the error character replaces bytes, and abort on error
+// refuses every read after one line error until the error is cleared.
+bool ConfigureLine(HANDLE hCom, int iSpeed, int iDataBits, int iStopBits, int iParity) {
+    DCB Dcb{};
+    Dcb.DCBlength = sizeof Dcb;
+    if (!PortCalls.pfnGetCommState(hCom, &Dcb))
+        return false;
+    Dcb.BaudRate = static_cast<DWORD>(iSpeed);
+    Dcb.ByteSize = static_cast<BYTE>(iDataBits);
+    Dcb.Parity = static_cast<BYTE>(iParity);
+    Dcb.StopBits = static_cast<BYTE>(iStopBits);
+    Dcb.fBinary = TRUE;
+    Dcb.fParity = iParity != NOPARITY;
+    Dcb.fOutxCtsFlow = FALSE;
+    Dcb.fOutxDsrFlow = FALSE;
+    // Held on: converters powered from the port's control lines need them.
+    Dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    Dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    Dcb.fDsrSensitivity = FALSE;
+    Dcb.fTXContinueOnXoff = TRUE;
+    Dcb.fOutX = FALSE;
+    Dcb.fInX = FALSE;
+    Dcb.fErrorChar = FALSE;
+    Dcb.fNull = FALSE;
+    Dcb.fAbortOnError = FALSE;
+    Dcb.fDummy2 = 0;
+    Dcb.wReserved = 0;
+    // Unused without XON/XOFF, but some drivers refuse a DCB whose two characters are equal or
+    // whose limits do not fit the buffer.
+    Dcb.XonLim = 2048;
+    Dcb.XoffLim = 512;
+    Dcb.XonChar = 0x11;
+    Dcb.XoffChar = 0x13;
+    Dcb.ErrorChar = 0;
+    Dcb.EofChar = 0;
+    Dcb.EvtChar = 0;
+    return PortCalls.pfnSetCommState(hCom, &Dcb) != FALSE;
 }
 
 // Ends the reader: its pending read is cancelled until the thread has really ended, since a
@@ -74,7 +133,7 @@ bool StopReader(PortRecord& Record, int iIndex) {
     if (!Record.hReaderThread)
         return true;
     for (DWORD dwWaited = 0; dwWaited < CLOSE_CANCEL_LIMIT_MS; dwWaited += CLOSE_CANCEL_STEP_MS) {
-        CancelIoEx(Record.hCom, nullptr);
+        PortCalls.pfnCancelIoEx(Record.hCom, nullptr);
         SetEvent(Record.hWakeEvent);
         if (WaitForSingleObject(Record.hReaderThread, CLOSE_CANCEL_STEP_MS) == WAIT_OBJECT_0)
             return true;
@@ -84,12 +143,26 @@ bool StopReader(PortRecord& Record, int iIndex) {
     return WaitForSingleObject(Record.hReaderThread, CLOSE_LAST_WAIT_MS) == WAIT_OBJECT_0;
 }
 
-// Releases everything setup made for the record and clears it. A reader that would not end is
-// abandoned with its queue and wake event, which are released once it has been seen to end; its
-// cleared generation keeps it from reading or delivering again.
-void ReleaseRecord(PortRecord& Record, int iIndex) {
+// Releases everything setup made for the record and clears it; the queue goes to *pKeep when
+// given. A reader that would not end is abandoned with its queue (unless kept) and wake event,
+// which are released once it has been seen to end; its cleared generation keeps it from reading
+// again or touching the record.
+void ReleaseRecord(PortRecord& Record, int iIndex, PortLeftover* pKeep = nullptr) {
     const bool bReaderEnded = StopReader(Record, iIndex);
     CloseIfOpen(Record.hCom);
+    if (pKeep && Record.hRxQueue) {
+        // A reader that has not ended may still push its last chunk: the keeper waits for its end
+        // before it frees the queue. Without a handle to wait on, the queue stays abandoned.
+        if (bReaderEnded ||
+            DuplicateHandle(GetCurrentProcess(), Record.hReaderThread, GetCurrentProcess(), &pKeep->hReader,
+                            SYNCHRONIZE, FALSE, 0)) {
+            pKeep->hRxQueue = Record.hRxQueue;
+            Record.hRxQueue = nullptr;
+        } else {
+            const int iUnread = RxQueueFill(Record.hRxQueue);
+            pKeep->iDiscarded += iUnread > 0 ? iUnread : 0;
+        }
+    }
     if (bReaderEnded) {
         RxQueueFree(Record.hRxQueue);
         CloseIfOpen(Record.hReaderThread);
@@ -99,6 +172,32 @@ void ReleaseRecord(PortRecord& Record, int iIndex) {
     }
     CloseIfOpen(Record.hStartSemaphore);
     std::memset(&Record, 0, sizeof Record);
+}
+
+// PortClose's work; *pKeep, when given, takes the queue.
+void CloseRecord(int iIndex, PortLeftover* pKeep) {
+    if (!hPortTable)
+        return;
+    if (iIndex != -1) {
+        PortTablePin Pin;
+        PortRecord* pRecord = Pin.Record(iIndex);
+        if (!pRecord)
+            return;
+        PortRecord& Record = *pRecord;
+        if (Record.hCom) {
+            // What the port's driver still holds goes with the port: counted, so that the loss can
+            // be told.
+            DWORD dwErrors = 0;
+            COMSTAT Status{};
+            if (pKeep && PortCalls.pfnClearCommError(Record.hCom, &dwErrors, &Status)) {
+                CountLineErrors(iIndex, dwErrors);
+                pKeep->iDiscarded += static_cast<int>(Status.cbInQue);
+            }
+            PortCalls.pfnPurgeComm(Record.hCom, PURGE_RXCLEAR);
+            ReleaseRecord(Record, iIndex, pKeep);
+        }
+    }
+    FreeTableIfUnused();
 }
 
 } // namespace
@@ -153,24 +252,17 @@ int PortSetup(PortRecord* pRecord, int iSpeed, int iDataBits, int iStopBits, int
     const int iIndex = Record.iPortNumber - 1;
     std::memset(&StartArea, 0, sizeof StartArea);
 
-    // A speed of 0 or less is refused here, before any time-out is computed from it.
     if (iSpeed <= 0)
         return 0;
-    DCB Dcb{};
-    Dcb.DCBlength = sizeof Dcb;
-    if (!GetCommState(Record.hCom, &Dcb))
-        return 0;
-    Dcb.BaudRate = static_cast<DWORD>(iSpeed);
-    Dcb.ByteSize = static_cast<BYTE>(iDataBits);
-    Dcb.Parity = static_cast<BYTE>(iParity);
-    Dcb.StopBits = static_cast<BYTE>(iStopBits);
-    if (!SetCommState(Record.hCom, &Dcb))
+    // A request only: a driver that keeps its own size is still read.
+    SetupComm(Record.hCom, PORT_SYSTEM_INPUT_BYTES, 0);
+    if (!ConfigureLine(Record.hCom, iSpeed, iDataBits, iStopBits, iParity))
         return 0;
 
     Record.hRxQueue = RxQueueCreate();
     if (!Record.hRxQueue)
         return 0;
-    ApplyTimeouts(Record, static_cast<DWORD>(100000 / iSpeed), static_cast<DWORD>(iReadSize[iIndex]));
+    ApplyTimeouts(Record);
 
     // Private objects: a named one would be shared with any other process whose port handle has
     // the same value.
@@ -189,6 +281,9 @@ int PortSetup(PortRecord* pRecord, int iSpeed, int iDataBits, int iStopBits, int
         Record.iGeneration = 0;
         return 0;
     }
+    // Above the window's thread: a workstation busy with other work must not leave the line
+    // unread for long.
+    SetThreadPriority(Record.hReaderThread, THREAD_PRIORITY_ABOVE_NORMAL);
     Record.LineProperties.wPacketLength = COMMPROP_LENGTH;
     GetCommProperties(Record.hCom, &Record.LineProperties);
 
@@ -200,20 +295,26 @@ int PortSetup(PortRecord* pRecord, int iSpeed, int iDataBits, int iStopBits, int
 }
 
 void PortClose(int iIndex) {
-    if (!hPortTable)
-        return;
-    if (iIndex != -1) {
-        PortTablePin Pin;
-        PortRecord* pRecord = Pin.Record(iIndex);
-        if (!pRecord)
-            return;
-        PortRecord& Record = *pRecord;
-        if (Record.hCom) {
-            PurgeComm(Record.hCom, PURGE_RXCLEAR);
-            ReleaseRecord(Record, iIndex);
-        }
-    }
-    FreeTableIfUnused();
+    CloseRecord(iIndex, nullptr);
+}
+
+PortLeftover PortCloseKeepingQueue(int iIndex) {
+    PortLeftover Left{};
+    CloseRecord(iIndex, &Left);
+    return Left;
+}
+
+bool PortResponds(int iIndex) {
+    PortTablePin Pin;
+    const PortRecord* pRecord = Pin.Record(iIndex);
+    if (!pRecord || !pRecord->hCom)
+        return false;
+    DWORD dwErrors = 0;
+    COMSTAT Status{};
+    if (!PortCalls.pfnClearCommError(pRecord->hCom, &dwErrors, &Status))
+        return false;
+    CountLineErrors(iIndex, dwErrors);
+    return true;
 }
 
 int PortSetReadSize(int iIndex, int iSize) {
@@ -230,8 +331,7 @@ int PortSetReadSize(int iIndex, int iSize) {
     // The reader's buffer bounds every read.
     if (iSize > PORT_READ_BUFFER)
         iSize = PORT_READ_BUFFER;
-    DWORD dwInterval = Record.iSpeed > 0 ? static_cast<DWORD>(100000 / Record.iSpeed) : 0;
-    ApplyTimeouts(Record, dwInterval < 1 ? 1 : dwInterval, static_cast<DWORD>(iSize));
+    ApplyTimeouts(Record);
     InterlockedExchange(&iReadSize[iIndex], iSize);
     SetEvent(Record.hWakeEvent);
     return 1;

@@ -17,6 +17,10 @@ constexpr int PORT_READ_BUFFER = 256; // the reader's buffer; a read never asks 
 constexpr int PORT_OPEN_READ_SIZE = 16;
 constexpr WORD COMMPROP_LENGTH = 62; // announced to GetCommProperties
 constexpr DWORD PORT_START_WAIT_MS = 1000;
+// Asked of the port's driver (SetupComm): some keep no more than 4 KB of the line by default.
+constexpr DWORD PORT_SYSTEM_INPUT_BYTES = 64 * 1024;
+// A read on an idle line ends empty after this long, and the reader starts the next.
+constexpr DWORD PORT_EMPTY_READ_MS = 1000;
 
 // Who touches what: "UI" is the user-interface thread, which opens, sets up and closes the record
 // and reads from its queue; "reader" is the record's reader thread, which keeps its own copy of
@@ -101,6 +105,20 @@ int PortSetup(PortRecord* pRecord, int iSpeed, int iDataBits, int iStopBits, int
 // about 3 s is abandoned with what it holds, and the table is kept until it has ended.
 // -1: only free an unused table.
 void PortClose(int iIndex);
+// What a close leaves to its caller of the record's receive queue.
+struct PortLeftover {
+    HRXQUEUE hRxQueue; // the queue, with what it holds unread; null when none
+    // The reader's thread while it has not been seen to end: until then it may still push into
+    // the queue, which must not be freed. Null once it has ended.
+    HANDLE hReader;
+    int iDiscarded; // bytes the port's driver still held, thrown away with the port
+};
+// As PortClose, but the queue goes to the caller instead of being freed.
+PortLeftover PortCloseKeepingQueue(int iIndex);
+// Whether the record's port still answers (ClearCommError): the handle of a device that has gone,
+// such as a pulled USB adapter, does not, even while a read on it hangs. Counts the line errors
+// the port reports.
+bool PortResponds(int iIndex);
 int PortSetReadSize(int iIndex, int iReadSize);
 int PortSetNotifyWindow(int iIndex, HWND hWnd, int iReadSize);
 int PortSetCallback(int iIndex, PortCallback pCallback, int iReadSize);

@@ -1,11 +1,63 @@
 #include "serial/serial_port.h"
 
+#include "serial/abandoned_readers.h"
 #include "serial/port_reader.h"
 #include "serial/port_table.h"
+
+namespace {
+
+bool Ended(HANDLE hThread) {
+    return !hThread || WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0;
+}
+
+int AtLeastZero(int i) {
+    return i > 0 ? i : 0;
+}
+
+} // namespace
 
 SerialPort::~SerialPort() {
     if (iIndex >= 0)
         PortClose(iIndex);
+    ReleaseQueue(hLeftover, hLeftoverReader);
+}
+
+// Freed once the reader that pushes into it has ended; until then it goes with the readers a
+// close gave up on.
+void SerialPort::ReleaseQueue(HRXQUEUE hQueue, HANDLE hReader) {
+    if (!hQueue)
+        return;
+    iDroppedBefore += AtLeastZero(RxQueueDropped(hQueue));
+    if (Ended(hReader)) {
+        RxQueueFree(hQueue);
+        if (hReader)
+            CloseHandle(hReader);
+    } else {
+        AbandonReader(hReader, hQueue, nullptr);
+    }
+}
+
+void SerialPort::ReleaseLeftoverIfDone() {
+    if (hLeftover && RxQueueFill(hLeftover) == 0 && Ended(hLeftoverReader)) {
+        ReleaseQueue(hLeftover, hLeftoverReader);
+        hLeftover = nullptr;
+        hLeftoverReader = nullptr;
+    }
+}
+
+void SerialPort::KeepLeftover(HRXQUEUE hQueue, HANDLE hReader) {
+    ReleaseLeftoverIfDone();
+    if (!hLeftover) {
+        hLeftover = hQueue;
+        hLeftoverReader = hReader;
+        return;
+    }
+    // An earlier close's bytes still wait: this one's go behind them, and what does not fit is
+    // counted as dropped.
+    BYTE Chunk[4096];
+    for (int n; (n = RxQueueRead(hQueue, Chunk, sizeof Chunk)) > 0;)
+        RxQueuePush(hLeftover, Chunk, n);
+    ReleaseQueue(hQueue, hReader);
 }
 
 int SerialPort::Open(int iPort) {
@@ -24,8 +76,12 @@ int SerialPort::Open(int iPort) {
 }
 
 void SerialPort::Close() {
-    if (iIndex >= 0)
-        PortClose(iIndex);
+    if (iIndex >= 0) {
+        const PortLeftover Left = PortCloseKeepingQueue(iIndex);
+        iLostAtClose += Left.iDiscarded;
+        if (Left.hRxQueue)
+            KeepLeftover(Left.hRxQueue, Left.hReader);
+    }
     iIndex = -1;
     iPortNumber = 0;
     bOpen = 0;
@@ -70,6 +126,13 @@ int SerialPort::SetNotifyWindow(HWND hWnd, int iReadSize) {
 }
 
 int SerialPort::Read(unsigned char* pBuffer, int iMaxBytes) {
+    if (hLeftover) {
+        // The count travels as PortRead takes it.
+        const int n = RxQueueRead(hLeftover, pBuffer, iMaxBytes < 0 ? 0 : (iMaxBytes & 0xFFFF));
+        if (n > 0)
+            return n;
+        ReleaseLeftoverIfDone();
+    }
     return PortRead(iIndex, pBuffer, iMaxBytes);
 }
 
@@ -79,7 +142,7 @@ void SerialPort::GetStatus(COMSTAT* pStatus, DWORD* pdwErrors) {
 }
 
 bool SerialPort::HasInput() const {
-    return iIndex >= 0 && PortInputWaiting(iIndex);
+    return (hLeftover && RxQueueFill(hLeftover) > 0) || (iIndex >= 0 && PortInputWaiting(iIndex));
 }
 
 bool SerialPort::ReadsFailing() const {
@@ -91,6 +154,21 @@ void SerialPort::TrimQueue() {
         PortTrimQueue(iIndex);
 }
 
+bool SerialPort::Responds() const {
+    return iIndex >= 0 && PortResponds(iIndex);
+}
+
 int SerialPort::GetDroppedBytes() const {
-    return iIndex >= 0 ? PortDroppedBytes(iIndex) : -1;
+    int iDropped = iDroppedBefore;
+    if (hLeftover)
+        iDropped += AtLeastZero(RxQueueDropped(hLeftover));
+    if (iIndex >= 0)
+        iDropped += AtLeastZero(PortDroppedBytes(iIndex));
+    return iDropped;
+}
+
+int SerialPort::TakeBytesLostAtClose() {
+    const int iLost = iLostAtClose;
+    iLostAtClose = 0;
+    return iLost;
 }

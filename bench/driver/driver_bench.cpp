@@ -11,7 +11,7 @@
 // latency: from the write of a tally trigger to the stand-in's receipt of the newly lit tally's
 // slot, at 38400 bit/s, in two cases: an idle line, and each trigger right behind a changing block
 // message and an output message (the bulk a cut brings). Beside them the floor measured in the same
-// run: the trigger's time on the wire, the read interval, and the exchanges of the tally's read and
+// run: the trigger's time on the wire and the exchanges of the tally's read and
 // write (one and a half: the write is timed on arrival), taken from the bare ping-pong with the
 // driver's client window. Each case runs in blocks of triggers without and with a line recording
 // (Debug, Record line) in turn, without, with, with, without, so that a drift over the run weighs
@@ -52,7 +52,6 @@ namespace {
 
 constexpr int SPEED = 38400;
 constexpr double BYTE_MS = 10.0 * 1000.0 / SPEED;   // start, eight data bits, stop
-constexpr double READ_INTERVAL_MS = 100000 / SPEED; // the driver's ReadIntervalTimeout
 constexpr int PINGS = 300;
 constexpr int HIGHEST_TALLY = 127;
 constexpr WPARAM RECORD_COMMAND = 32777; // Debug, Record line
@@ -362,16 +361,17 @@ void Latency(int iTriggers) {
         SwitchRecording(hMain, false);
     StopDriver(Driver);
 
-    const double dFloor = 2 * BYTE_MS + READ_INTERVAL_MS + 1.5 * dPing;
+    // The driver's reads return with the first byte: no read interval to wait out.
+    const double dFloor = 2 * BYTE_MS + 1.5 * dPing;
     std::printf("latency at %d bit/s, trigger written -> newly lit tally received:\n", SPEED);
     PrintSpread("idle line", idle[0]);
     PrintSpread("behind a block and output", loaded[0]);
     std::printf("  the same with the line recorded, in blocks of %d between the others:\n", LATENCY_BLOCK);
     PrintSpread("idle line, recorded", idle[1]);
     PrintSpread("behind bulk, recorded", loaded[1]);
-    std::printf("  floor %.2f ms: wire %.2f ms + read interval %.0f ms + 1.5 exchanges of %.3f ms (bare "
+    std::printf("  floor %.2f ms: wire %.2f ms + 1.5 exchanges of %.3f ms (bare "
                 "ping-pong, median of %d)\n",
-                dFloor, 2 * BYTE_MS, READ_INTERVAL_MS, dPing, PINGS);
+                dFloor, 2 * BYTE_MS, dPing, PINGS);
     std::printf("  idle p50 / floor %.2f (target 1.15); loaded p50 - idle p50 = %.2f exchanges (target 2)\n",
                 Percentile(idle[0], 0.5) / dFloor,
                 (Percentile(loaded[0], 0.5) - Percentile(idle[0], 0.5)) / dPing);

@@ -4,9 +4,13 @@
 // COM<second> at the pace of the line speed (start, 8 data bits, stop). A window drains every
 // WM_COMMNOTIFY the way the receive path does (reads of 16 bytes until empty) and checks the
 // stream; the paced runs again with the line recorded (the driver's Debug, Record line, into the
-// null device), for the reader's cost of a recording. Then the line stays idle for 10 s while the
+// null device), for the reader's cost of a recording. At 38400 and 115200 bit/s the line runs
+// flat out once more with the read time-outs the layer had before its reads returned with the
+// first byte (an interval of 100000 / speed ms, at least 1, and a total of 16 ms a byte), for the
+// reader's processor time under both in the same run. Then the line stays idle for 10 s while the
 // reader thread's CPU time is measured, and the recording's tap is timed on its own.
 #include "serial/line_recorder.h"
+#include "serial/port_calls.h"
 #include "serial/port_reader.h"
 #include "serial/port_table.h"
 #include "serial/serial_port.h"
@@ -74,6 +78,15 @@ HANDLE OpenPeer(int iSpeed) {
     return h;
 }
 
+// Every read the reader starts, counted on its way to the system.
+volatile LONG iReads = 0;
+BOOL WINAPI CountedRead(HANDLE hCom, LPVOID pBuffer, DWORD dwSize, LPDWORD pdwCount, LPOVERLAPPED pOverlapped) {
+    InterlockedIncrement(&iReads);
+    return SYSTEM_PORT_CALLS.pfnReadFile(hCom, pBuffer, dwSize, pdwCount, pOverlapped);
+}
+
+double dFirstByteReader115200 = -1; // the reader's share of a core, flat out at 115200 bit/s
+
 double Now() {
     static LARGE_INTEGER Frequency = [] {
         LARGE_INTEGER f;
@@ -128,8 +141,9 @@ void StopRecording() {
 }
 
 // One run: iSpeed on the line, the writer paced to it (or as fast as it can when bPaced is false),
-// the line recorded or not.
-void Run(HWND hWnd, int iSpeed, bool bPaced, double dSeconds, int iReadSize = 16, bool bRecorded = false) {
+// the line recorded or not, with the layer's read time-outs or the interval ones it had before.
+void Run(HWND hWnd, int iSpeed, bool bPaced, double dSeconds, int iReadSize = 16, bool bRecorded = false,
+         bool bIntervalTimeouts = false) {
     Rx = Counts{};
     SerialPort Port;
     Port.SetSpeed(iSpeed);
@@ -142,6 +156,11 @@ void Run(HWND hWnd, int iSpeed, bool bPaced, double dSeconds, int iReadSize = 16
     Port.SetNotifyWindow(hWnd, iReadSize);
     PortRecord Record{};
     PortPeek(Port.GetIndex(), &Record);
+    if (bIntervalTimeouts) {
+        const DWORD dwInterval = static_cast<DWORD>(100000 / iSpeed);
+        COMMTIMEOUTS Before{dwInterval < 1 ? 1 : dwInterval, static_cast<DWORD>(iReadSize), 0, 0, 1000};
+        SetCommTimeouts(Record.hCom, &Before);
+    }
     HANDLE hPeer = OpenPeer(iSpeed);
     if (hPeer == INVALID_HANDLE_VALUE) {
         std::printf("cannot open COM%d\n", iPeerPort);
@@ -173,6 +192,7 @@ void Run(HWND hWnd, int iSpeed, bool bPaced, double dSeconds, int iReadSize = 16
     });
     const double dStart = Now();
     const double dReaderBefore = ThreadSeconds(Record.hReaderThread);
+    const LONG iReadsBefore = iReads;
     while (!bDone)
         Pump(hWnd, 0.05);
     const double dWriteEnd = Now();
@@ -184,14 +204,18 @@ void Run(HWND hWnd, int iSpeed, bool bPaced, double dSeconds, int iReadSize = 16
     }
     const double dElapsed = dWriteEnd - dStart;
     const double dReaderCpu = ThreadSeconds(Record.hReaderThread) - dReaderBefore;
+    const double dReadsPerSecond = (iReads - iReadsBefore) / (Now() - dStart);
     const long long iDropped = Port.GetDroppedBytes();
     if (bRecorded)
         StopRecording();
-    std::printf("%8d %5d  %-9s %10.0f %10.0f %8lld %8lld %8lld %9.1f %7.1f%%\n", iSpeed, iReadSize,
-                bRecorded ? "paced+rec" : (bPaced ? "paced" : "flat-out"), static_cast<double>(iSent) / dElapsed,
-                static_cast<double>(Rx.iReceived) / dElapsed, static_cast<long long>(iSent) - Rx.iReceived,
-                iDropped, Rx.iOutOfOrder, static_cast<double>(Rx.iNotifications) / dElapsed,
-                100.0 * dReaderCpu / dElapsed);
+    const double dReaderShare = 100.0 * dReaderCpu / dElapsed;
+    if (iSpeed == 115200 && bPaced && !bRecorded && !bIntervalTimeouts && iReadSize == 16)
+        dFirstByteReader115200 = dReaderShare;
+    std::printf("%8d %5d %-8s %-9s %10.0f %10.0f %8lld %8lld %8lld %9.1f %8.0f %7.1f%%\n", iSpeed, iReadSize,
+                bIntervalTimeouts ? "interval" : "first", bRecorded ? "paced+rec" : (bPaced ? "paced" : "flat-out"),
+                static_cast<double>(iSent) / dElapsed, static_cast<double>(Rx.iReceived) / dElapsed,
+                static_cast<long long>(iSent) - Rx.iReceived, iDropped, Rx.iOutOfOrder,
+                static_cast<double>(Rx.iNotifications) / dElapsed, dReadsPerSecond, dReaderShare);
     CloseHandle(hPeer);
     Port.Close();
 }
@@ -257,16 +281,24 @@ int main(int argc, char** argv) {
     HWND hWnd = CreateWindowA(Class.lpszClassName, "serial bench", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
                               nullptr, nullptr, Class.hInstance, nullptr);
 
-    std::printf("serial bench: driver reads COM%d, writer sends into COM%d\n\n", iDriverPort, iPeerPort);
-    std::printf("%8s %5s  %-9s %10s %10s %8s %8s %8s %9s %8s\n", "bit/s", "read", "writer", "sent B/s",
-                "queued B/s", "lost", "dropped", "misorder", "notify/s", "reader");
+    PortCalls.pfnReadFile = CountedRead;
+    std::printf("serial bench: driver reads COM%d, writer sends into COM%d\n", iDriverPort, iPeerPort);
+    std::printf("reads: \"first\" return with the first byte, \"interval\" end 100000 / speed ms after a byte;\n"
+                "paced: the writer keeps the line flat out at its speed\n\n");
+    std::printf("%8s %5s %-8s %-9s %10s %10s %8s %8s %8s %9s %8s %8s\n", "bit/s", "read", "reads", "writer",
+                "sent B/s", "queued B/s", "lost", "dropped", "misorder", "notify/s", "reads/s", "reader");
     for (int iSpeed : {38400, 115200, 921600}) {
         Run(hWnd, iSpeed, true, 4.0);
+        if (iSpeed <= 115200)
+            Run(hWnd, iSpeed, true, 4.0, 16, false, true);
         Run(hWnd, iSpeed, true, 4.0, 16, true);
     }
     Run(hWnd, 921600, false, 3.0);
-    // The same line read 256 bytes at a time: what the per-read cost leaves for larger reads.
+    // The same lines read 256 bytes at a time: what the per-read cost leaves for larger reads.
+    Run(hWnd, 115200, true, 4.0, 256);
     Run(hWnd, 921600, true, 3.0, 256);
+    std::printf("\nreader flat out at 115200 bit/s with first-byte reads: %.1f%% of a core (%s 5%%)\n",
+                dFirstByteReader115200, dFirstByteReader115200 < 5.0 ? "under" : "NOT under");
     Idle(hWnd, 10.0);
     Tap();
     DestroyWindow(hWnd);

@@ -65,6 +65,10 @@ class MainWindowTest : public ::testing::Test {
         Infodriver.hInfodriver = nullptr;
         Infodriver.SetCounters(nullptr, nullptr);
         DevicePort.Close();
+        // What the closed port's queue still holds is the next test's no more.
+        unsigned char Rest[256];
+        while (DevicePort.Read(Rest, sizeof Rest) > 0)
+            ;
         standin::Stop();
 
         hMainWnd = nullptr;
@@ -82,11 +86,12 @@ class MainWindowTest : public ::testing::Test {
         std::filesystem::remove_all(sRoot, error);
     }
 
-    // The settings file: section "Dravik" with these lines and the absent port.
-    void WriteSettings(const std::string& sLines) {
+    // The settings file: section "Dravik" with these lines and the port (by default one that does
+    // not exist).
+    void WriteSettings(const std::string& sLines, int iPortSetting = ABSENT_PORT) {
         WritePrivateProfileStringA(nullptr, nullptr, nullptr, sIni.c_str());
         std::ofstream(sIni, std::ios::binary | std::ios::trunc)
-            << "[Dravik]\r\nPort=" << ABSENT_PORT << "\r\nSpeed=38400\r\n"
+            << "[Dravik]\r\nPort=" << iPortSetting << "\r\nSpeed=38400\r\n"
             << sLines;
         WritePrivateProfileStringA(nullptr, nullptr, nullptr, sIni.c_str());
     }
@@ -106,8 +111,8 @@ class MainWindowTest : public ::testing::Test {
     }
 
     // A started window with these settings; the test stops at the first failure.
-    void StartWith(const std::string& sLines) {
-        WriteSettings(sLines);
+    void StartWith(const std::string& sLines, int iPortSetting = ABSENT_PORT) {
+        WriteSettings(sLines, iPortSetting);
         StartInfodriver();
         ASSERT_NE(CreateMainWindow(), nullptr);
     }

@@ -25,8 +25,8 @@ constexpr int LINK_CONTROL = 2001;
 constexpr DWORD RETRY_MS = 5000; // the port watch tries every 5 ticks
 
 const std::string sPort = std::to_string(DRIVER_PORT);
-const std::string sFailing = "Serial port " + sPort + " failing - closed, trying again every 5 s";
-const std::string sOpenAgain = "Serial port " + sPort + " open again";
+const std::string sRemoved = "Serial port " + sPort + " removed";
+const std::string sBack = "Serial port " + sPort + " is back";
 
 std::string Pair(const char* pszVerb) {
     std::string sCommand = std::string("bash '") + NULLMODEM_SH + "' " + pszVerb + " -p '" + WINE_PREFIX_DIR +
@@ -130,16 +130,16 @@ TEST_F(PortRecovery, AVanishedPortIsClosedWithoutSpinningAndTakenUpAgainWhenItRe
                 100.0 * dCpuMs / dwWindow);
     EXPECT_LT(dCpuMs, 0.05 * dwWindow) << "the driver spins while its port is gone";
     const std::string sLogGone = Site.LogText();
-    EXPECT_EQ(CountOf(sLogGone, sFailing, nLogBefore), 1) << sLogGone.substr(nLogBefore);
+    EXPECT_EQ(CountOf(sLogGone, sRemoved, nLogBefore), 1) << sLogGone.substr(nLogBefore);
     EXPECT_EQ(CountOf(sLogGone, "COMMS FAIL", nLogBefore), 1) << sLogGone.substr(nLogBefore);
-    EXPECT_EQ(CountOf(sLogGone, sOpenAgain, nLogBefore), 0) << sLogGone.substr(nLogBefore);
+    EXPECT_EQ(CountOf(sLogGone, sBack, nLogBefore), 0) << sLogGone.substr(nLogBefore);
     EXPECT_EQ(Run.PanelText(LINK_CONTROL), "Comms FAIL");
     EXPECT_GE(FindWrite(Run.Standin.Lines(), LINK_SLOT, "0", iGone), 0);
     EXPECT_TRUE(Run.Answers(5000));
 
     // The pair again, with the same ports: the driver opens its port by itself, once.
     ASSERT_EQ(Pair("up"), "");
-    const long lOpenedMs = WaitForLog(sOpenAgain, nLogBefore, RETRY_MS + 3000);
+    const long lOpenedMs = WaitForLog(sBack, nLogBefore, RETRY_MS + 3000);
     ASSERT_GE(lOpenedMs, 0) << Site.LogText().substr(nLogBefore);
     std::printf("port open again %ld ms after the pair was made\n", lOpenedMs);
     EXPECT_LE(lOpenedMs, static_cast<long>(RETRY_MS + 1000));
@@ -156,8 +156,8 @@ TEST_F(PortRecovery, AVanishedPortIsClosedWithoutSpinningAndTakenUpAgainWhenItRe
 
     // Each change was reported once, not once per attempt.
     const std::string sLog = Site.LogText();
-    EXPECT_EQ(CountOf(sLog, sFailing), 1) << sLog;
-    EXPECT_EQ(CountOf(sLog, sOpenAgain), 1) << sLog;
+    EXPECT_EQ(CountOf(sLog, sRemoved), 1) << sLog;
+    EXPECT_EQ(CountOf(sLog, sBack), 1) << sLog;
 }
 
 TEST_F(PortRecovery, APortMissingAtStartIsOpenedWithinARetryOfAppearing) {
@@ -174,7 +174,7 @@ TEST_F(PortRecovery, APortMissingAtStartIsOpenedWithinARetryOfAppearing) {
     EXPECT_EQ(CountOf(Site.LogText(), "Serial port " + sPort), 1) << Site.LogText();
 
     ASSERT_EQ(Pair("up"), "");
-    const long lOpenedMs = WaitForLog(sOpenAgain, nLogStart, RETRY_MS + 3000);
+    const long lOpenedMs = WaitForLog(sBack, nLogStart, RETRY_MS + 3000);
     ASSERT_GE(lOpenedMs, 0) << Site.LogText();
     std::printf("port opened %ld ms after the pair was made\n", lOpenedMs);
     EXPECT_LE(lOpenedMs, static_cast<long>(RETRY_MS + 1000));
@@ -184,7 +184,7 @@ TEST_F(PortRecovery, APortMissingAtStartIsOpenedWithinARetryOfAppearing) {
     ASSERT_TRUE(PlaySteps(*Device, Steps, 40, Sent));
     EXPECT_GE(WaitForWrite(Run.Standin, LINK_SLOT, "1", 5000, iFrom), 0);
     ExpectPublishedAsDecoded();
-    EXPECT_EQ(CountOf(Site.LogText(), sOpenAgain), 1) << Site.LogText();
+    EXPECT_EQ(CountOf(Site.LogText(), sBack), 1) << Site.LogText();
 }
 
 } // namespace
