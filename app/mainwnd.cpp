@@ -5,7 +5,6 @@
 #include "app/line_recording.h"
 #include "app/menu.h"
 #include "app/panel.h"
-#include "app/port_watch.h"
 #include "app/title.h"
 #include "app/work_window.h"
 #include "infodriver/callback.h"
@@ -172,7 +171,8 @@ LRESULT CALLBACK MainWindowProc(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM 
         case WM_SIZE:
             return 0;
         case WM_DEVICECHANGE:
-            return OnDeviceChange(hWnd);
+            OnWorkMessage(hWnd, iMessage, wParam, lParam);
+            return TRUE;
         case WM_COMMAND:
             if (HoldMessage(hWnd, iMessage, wParam, lParam) || OnMenuCommand(hWnd, LOWORD(wParam)))
                 return 0;

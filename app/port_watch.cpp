@@ -43,16 +43,15 @@ void SayIfInUse() {
     LogLine("Serial port %d is in use by another program", iPort);
 }
 
-void ClosePort(HWND hWnd) {
+void ClosePort() {
     DevicePort.Close();
     iTicksToRetry = PORT_RETRY_TICKS;
     if (const int iLost = DevicePort.TakeBytesLostAtClose(); iLost > 0) {
         DebugLine("Serial port %d closed - %d received bytes lost", iPort, iLost);
         LogLine("Serial port %d closed - %d received bytes lost", iPort, iLost);
     }
-    // What the closed port's queue holds is framed now, as if the reader had announced it.
-    if (DevicePort.HasInput())
-        PostMessageA(hWnd, PORT_NOTIFY_MESSAGE, 0, reinterpret_cast<LPARAM>(&DevicePort));
+    // What the closed port's queue holds is framed by the work loop's receive, which runs after
+    // this look at the port whenever bytes wait.
 }
 
 void TryOpen(HWND hWnd) {
@@ -80,7 +79,7 @@ void CheckPort(HWND hWnd, bool bNow) {
         } else {
             return;
         }
-        ClosePort(hWnd);
+        ClosePort();
         return;
     }
     SayIfInUse();
@@ -101,9 +100,8 @@ void WatchDevicePort(HWND hWnd) {
     CheckPort(hWnd, false);
 }
 
-LRESULT OnDeviceChange(HWND hWnd) {
+void CheckDevicePortNow(HWND hWnd) {
     // Before the first tick the window's start-up has not settled the port yet.
     if (hWnd == hWatched && IsWindow(hWnd))
         CheckPort(hWnd, true);
-    return TRUE;
 }

@@ -11,6 +11,6 @@ constexpr int PORT_RETRY_TICKS = 5; // seconds between attempts to open the port
 // On every one-second tick. hWnd becomes the notification target of a port opened again, and is
 // registered for the system's notifications of COM port arrivals and removals.
 void WatchDevicePort(HWND hWnd);
-// WM_DEVICECHANGE of the main window: only a hint to look at the port now. Any process may send
-// it with anything in lParam, so lParam is never read; what the port answers decides.
-LRESULT OnDeviceChange(HWND hWnd);
+// The work loop's look at the port after a WM_DEVICECHANGE, which is only a hint: any process may
+// send it, with anything in lParam, which is never read; what the port answers decides.
+void CheckDevicePortNow(HWND hWnd);

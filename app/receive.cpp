@@ -9,13 +9,8 @@ int iLastDropped = 0;
 int iEpisodeStart = -1; // dropped count when the current overflow episode began; -1: none
 
 void WatchOverflow() {
+    // Counted since the port object was made, across its closes and opens.
     const int iDropped = DevicePort.GetDroppedBytes();
-    if (iDropped < iLastDropped) {
-        // A new queue (the port was opened again) counts from 0.
-        iLastDropped = iDropped < 0 ? 0 : iDropped;
-        iEpisodeStart = -1;
-        return;
-    }
     if (iDropped > iLastDropped && iEpisodeStart < 0) {
         iEpisodeStart = iLastDropped;
         DebugLine("Receive queue full - bytes lost");

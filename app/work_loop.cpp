@@ -64,14 +64,18 @@ void RunDeferred(WorkLoop& Loop, const WorkHost& Host) {
     }
 }
 
-// At the top: the tick when due, the deferred messages, then one slice of the receive; what is
-// left is armed.
+// At the top: the tick when due, a look at the port when hinted, the deferred messages, then one
+// slice of the receive; what is left is armed.
 void RunDue(WorkLoop& Loop, const WorkHost& Host) {
     if (Loop.bTimerSet) {
         Host.pfnSetTimer(false);
         Loop.bTimerSet = false;
     }
     RunTickIfDue(Loop, Host);
+    if (Loop.bPortCheckDue) {
+        Loop.bPortCheckDue = false;
+        RunWork(Loop, Host.pfnRunPortCheck);
+    }
     RunDeferred(Loop, Host);
     if (AtTop(Loop) && (Loop.bReceiveDue || Host.pfnReceiveWaiting())) {
         Loop.bReceiveDue = false;
@@ -99,6 +103,12 @@ void WorkLoopEvent(WorkLoop& Loop, const WorkHost& Host, WorkEvent eEvent, unsig
             if (Loop.iExchanges > 0)
                 --Loop.iExchanges;
             // Not run here: the infodriver may be waiting for this very handler to return.
+            Arm(Loop, Host);
+            return;
+        case WorkEvent::PortHint:
+            // Nor here: the system waits for the hint's answer, and closing a port that has gone
+            // may take seconds.
+            Loop.bPortCheckDue = true;
             Arm(Loop, Host);
             return;
         case WorkEvent::Tick:
@@ -139,6 +149,6 @@ bool WorkLoopDefer(WorkLoop& Loop, const WorkHost& Host, const DeferredMessage& 
 }
 
 bool WorkLoopHasDue(const WorkLoop& Loop, const WorkHost& Host) {
-    return Loop.bReceiveDue || Loop.bTickDue || (Loop.iDeferredCount > 0 && !Loop.bReplaying) ||
+    return Loop.bReceiveDue || Loop.bTickDue || Loop.bPortCheckDue || (Loop.iDeferredCount > 0 && !Loop.bReplaying) ||
            Host.pfnReceiveWaiting();
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The main window's one work loop: everything its thread does besides painting and the operator's
 // own input. The work is the receive (framing and publishing what the line brought), the
-// one-second tick, and the messages that had to wait for an exchange with the infodriver to end.
+// one-second tick, a look at the device port when the system says its ports changed, and the
+// messages that had to wait for an exchange with the infodriver to end.
 // Whichever message loop dispatches the window's messages (the main loop, a dialog's, a menu's),
 // its notifications, continuations and timers come here as events, and the loop decides what runs
 // now, what waits, and what is armed to run it later.
@@ -44,6 +45,7 @@ enum class WorkEvent : unsigned char {
     Tick,              // the one-second timer
     ExchangeBegins,    // a send to the infodriver, which handles what the infodriver sends meanwhile
     ExchangeEnds,
+    PortHint, // the system's ports changed: the device port is looked at soon, not in the hint's send
 };
 
 // What the loop asks of the window, as plain function pointers.
@@ -52,6 +54,7 @@ struct WorkHost {
     bool (*pfnReceiveWaiting)();   // bytes in the receive queue, or framing or publishing left
     bool (*pfnOthersWaiting)();    // input, painting or a timer waits for the message loop
     void (*pfnRunTick)();          // the tick's work
+    void (*pfnRunPortCheck)();     // a look at the device port: gone, or back
     void (*pfnRunReceive)();       // one slice of the receive's work
     void (*pfnRunDeferred)(const DeferredMessage& Message);
     bool (*pfnPost)(unsigned uNumber); // posts a continuation; false when it could not be posted
@@ -68,6 +71,7 @@ struct WorkLoop {
     // What waits: the queue of deferred work.
     bool bReceiveDue;  // the receive was asked for while it could not run
     bool bTickDue;     // the tick came while it could not run
+    bool bPortCheckDue; // a hint came
     std::array<DeferredMessage, WORK_DEFERRED_MAX> Deferred;
     int iDeferredFirst;
     int iDeferredCount;

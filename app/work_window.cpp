@@ -1,5 +1,6 @@
 #include "app/work_window.h"
 
+#include "app/port_watch.h"
 #include "app/receive.h"
 #include "app/tick.h"
 #include "app/work_loop.h"
@@ -66,6 +67,10 @@ void Ticks() {
     RunTick(hWorkWindow);
 }
 
+void ChecksPort() {
+    CheckDevicePortNow(hWorkWindow);
+}
+
 void Receives() {
     RunReceive();
 }
@@ -79,7 +84,7 @@ void Replays(const DeferredMessage& Message) {
     pReplay = nullptr;
 }
 
-constexpr WorkHost Host{TickCountMs, ReceiveWaits, OthersWait, Ticks, Receives, Replays, Posts, SetsTimer};
+constexpr WorkHost Host{TickCountMs, ReceiveWaits, OthersWait, Ticks, ChecksPort, Receives, Replays, Posts, SetsTimer};
 
 void Event(WorkEvent eEvent, unsigned uNumber = 0) {
     WorkLoopEvent(Loop, Host, eEvent, uNumber);
@@ -115,6 +120,11 @@ bool OnWorkMessage(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam) {
             Event(WorkEvent::ReaderNotice);
         else
             Event(WorkEvent::Continuation, static_cast<unsigned>(wParam));
+        return true;
+    }
+    if (iMessage == WM_DEVICECHANGE) {
+        hWorkWindow = hWnd;
+        Event(WorkEvent::PortHint);
         return true;
     }
     if (iMessage != WM_TIMER || (wParam != TICK_TIMER_ID && wParam != CONTINUATION_TIMER_ID))

@@ -9,8 +9,9 @@ constexpr UINT_PTR TICK_TIMER_ID = 1;
 constexpr UINT TICK_PERIOD_MS = 1000;
 constexpr UINT_PTR CONTINUATION_TIMER_ID = 2; // the continuation that waits behind input and timers
 
-// WM_COMMNOTIFY, and WM_TIMER with the tick's or the continuation's id: the loop's events for the
-// window hWnd. False for any other message.
+// WM_COMMNOTIFY, WM_TIMER with the tick's or the continuation's id, and WM_DEVICECHANGE (a hint
+// only: its lParam is never read): the loop's events for the window hWnd. False for any other
+// message.
 bool OnWorkMessage(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam);
 // A command, or a message whose default handling opens a loop (the system menu, caption-button
 // tracking, moving and sizing), that must not run now: it waits, in order, until the exchange or

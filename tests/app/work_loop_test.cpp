@@ -19,9 +19,9 @@ constexpr unsigned long RECEIVE_MS = 40; // a slice of the receive
 constexpr int POSTED_MAX = 3;            // the model's message queue; a post beyond it fails
 
 // What arrives inside an exchange: a command or a loop-opening message another process sends, the
-// reader's notice sent by another process, a sent tick, or the newest continuation dispatched by a
-// loop nested in the exchange.
-enum class Inner : unsigned char { None, Command, Notice, Tick, Continuation, COUNT };
+// reader's notice sent by another process, a sent tick, the newest continuation dispatched by a
+// loop nested in the exchange, or the system's hint that its ports changed.
+enum class Inner : unsigned char { None, Command, Notice, Tick, Continuation, Hint, COUNT };
 
 enum class Step : unsigned char {
     ReaderPosts,  // bytes arrive: the reader posts its notice (once while one waits)
@@ -32,7 +32,7 @@ enum class Step : unsigned char {
     InputComes,   // input waits: the loop must not post ahead of it
     InputHandled, // once nothing posted is left before it
     TopExchange,  // the infodriver sends an event at the top: the driver's exchange inside it
-    TopCommand,   // the operator's command, at the top
+    TopSent,      // at the top: the operator's command, or the system's hint that its ports changed
     COUNT
 };
 
@@ -103,6 +103,8 @@ void Exchange(Inner eInner) {
     }
     if (eInner == Inner::Tick)
         Event(WorkEvent::Tick);
+    if (eInner == Inner::Hint)
+        Event(WorkEvent::PortHint);
     const int iNewest = FindPosted(*pWorld, pWorld->Loop.uNewest);
     if (eInner == Inner::Continuation && iNewest >= 0)
         Event(WorkEvent::Continuation, TakePosted(*pWorld, iNewest));
@@ -127,6 +129,7 @@ const WorkHost Host{
             Exchange(Inner::None); // the redundancy poll
         });
     },
+    [] { Job([] {}); }, // the look at the port
     [] {
         Job([] {
             if (pWorld->ulNow - pWorld->ulLastTickRan >= WORK_TICK_PERIOD_MS)
@@ -213,7 +216,10 @@ void Apply(World& w, Step eStep, Inner eInner) {
             Exchange(eInner);
             break;
         default:
-            Command();
+            if (eInner == Inner::Hint)
+                Event(WorkEvent::PortHint);
+            else
+                Command();
             break;
     }
 }
@@ -273,13 +279,17 @@ struct Explorer {
                 continue;
             // Steps that may run the receive try every script for it; the top exchange every inner.
             const bool bScripted = eStep == Step::Dispatch || eStep == Step::Timer || eStep == Step::SystemTick;
-            const int iVariants = bScripted ? 2 * INNERS : (eStep == Step::TopExchange ? INNERS : 1);
+            const int iVariants = bScripted ? 2 * INNERS
+                                  : eStep == Step::TopExchange ? INNERS
+                                  : eStep == Step::TopSent ? 2
+                                                           : 1;
             for (int v = 0; v < iVariants; ++v) {
                 World Next = w;
                 sFault.clear();
                 eScriptInner = static_cast<Inner>(bScripted ? v / 2 : 0);
                 bScriptMore = v % 2 == 1;
-                Apply(Next, eStep, static_cast<Inner>(v));
+                const Inner eInner = eStep == Step::TopSent ? (v == 0 ? Inner::Command : Inner::Hint) : static_cast<Inner>(v);
+                Apply(Next, eStep, eInner);
                 CheckAtTop(Next);
                 sTrail[iLeft] = "step " + std::to_string(s) + " variant " + std::to_string(v) + "; ";
                 if (!sFault.empty()) {
