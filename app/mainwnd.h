@@ -5,7 +5,10 @@
 
 constexpr int MAIN_WIDTH = 580;
 constexpr int MAIN_FULL_HEIGHT = 640;
-constexpr int PORT_READ_SIZE = 16;
+// Each read of the reader asks for this much: its whole buffer. A read returns as soon as bytes are
+// there, with what there is, so the size costs no latency; smaller, a burst of the line took a read
+// for every 16 bytes, each a trip through the system.
+constexpr int PORT_READ_SIZE = 256;
 
 extern HINSTANCE hInst; // the program's module: every resource, window and dialog comes from it
 extern HWND hMainWnd;   // the main window once created; destroying it ends the program

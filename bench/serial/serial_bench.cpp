@@ -3,11 +3,12 @@
 // The driver's SerialPort reads COM<first>; a writer thread sends a numbered byte stream into
 // COM<second> at the pace of the line speed (start, 8 data bits, stop). A window drains every
 // WM_COMMNOTIFY the way the receive path does (reads of 16 bytes until empty) and checks the
-// stream; the paced runs again with the line recorded (the driver's Debug, Record line, into the
-// null device), for the reader's cost of a recording. At 38400 and 115200 bit/s the line runs
-// flat out once more with the read time-outs the layer had before its reads returned with the
-// first byte (an interval of 100000 / speed ms, at least 1, and a total of 16 ms a byte), for the
-// reader's processor time under both in the same run. Then the line stays idle for 10 s while the
+// stream; the reader asks for its whole buffer a read, as the driver's does. The paced runs again
+// with the line recorded (the driver's Debug, Record line, into the null device), for the reader's
+// cost of a recording. At 38400 and 115200 bit/s the line runs flat out once more as the layer
+// read it before its reads returned with the first byte (16 bytes a read, an interval time-out of
+// 100000 / speed ms, at least 1, and a total of 16 ms a byte), and once with first-byte reads of 16
+// bytes, for the reader's processor time under each in the same run. Then the line stays idle for 10 s while the
 // reader thread's CPU time is measured, and the recording's tap is timed on its own.
 #include "serial/line_recorder.h"
 #include "serial/port_calls.h"
@@ -142,8 +143,8 @@ void StopRecording() {
 
 // One run: iSpeed on the line, the writer paced to it (or as fast as it can when bPaced is false),
 // the line recorded or not, with the layer's read time-outs or the interval ones it had before.
-void Run(HWND hWnd, int iSpeed, bool bPaced, double dSeconds, int iReadSize = 16, bool bRecorded = false,
-         bool bIntervalTimeouts = false) {
+void Run(HWND hWnd, int iSpeed, bool bPaced, double dSeconds, int iReadSize = PORT_READ_BUFFER,
+         bool bRecorded = false, bool bIntervalTimeouts = false) {
     Rx = Counts{};
     SerialPort Port;
     Port.SetSpeed(iSpeed);
@@ -209,7 +210,7 @@ void Run(HWND hWnd, int iSpeed, bool bPaced, double dSeconds, int iReadSize = 16
     if (bRecorded)
         StopRecording();
     const double dReaderShare = 100.0 * dReaderCpu / dElapsed;
-    if (iSpeed == 115200 && bPaced && !bRecorded && !bIntervalTimeouts && iReadSize == 16)
+    if (iSpeed == 115200 && bPaced && !bRecorded && !bIntervalTimeouts && iReadSize == PORT_READ_BUFFER)
         dFirstByteReader115200 = dReaderShare;
     std::printf("%8d %5d %-8s %-9s %10.0f %10.0f %8lld %8lld %8lld %9.1f %8.0f %7.1f%%\n", iSpeed, iReadSize,
                 bIntervalTimeouts ? "interval" : "first", bRecorded ? "paced+rec" : (bPaced ? "paced" : "flat-out"),
@@ -225,7 +226,7 @@ void Idle(HWND hWnd, double dSeconds) {
     Port.SetSpeed(38400);
     if (Port.Open(iDriverPort) != 1)
         return;
-    Port.SetNotifyWindow(hWnd, 16);
+    Port.SetNotifyWindow(hWnd, PORT_READ_BUFFER);
     PortRecord Record{};
     PortPeek(Port.GetIndex(), &Record);
     Pump(hWnd, 0.5);
@@ -237,7 +238,7 @@ void Idle(HWND hWnd, double dSeconds) {
     const double dReader = ThreadSeconds(Record.hReaderThread) - dReaderBefore;
     const double dProcess = ProcessSeconds() - dProcessBefore;
     std::printf(
-        "\nidle line, 38400 bit/s, read size 16, %.1f s: reader thread CPU %.4f s = %.3f%% of one core\n",
+        "\nidle line, 38400 bit/s, read size 256, %.1f s: reader thread CPU %.4f s = %.3f%% of one core\n",
         dWall, dReader, 100.0 * dReader / dWall);
     std::printf("whole process (reader and the pumping window thread): CPU %.4f s = %.3f%%\n", dProcess,
                 100.0 * dProcess / dWall);
@@ -289,14 +290,13 @@ int main(int argc, char** argv) {
                 "sent B/s", "queued B/s", "lost", "dropped", "misorder", "notify/s", "reads/s", "reader");
     for (int iSpeed : {38400, 115200, 921600}) {
         Run(hWnd, iSpeed, true, 4.0);
-        if (iSpeed <= 115200)
+        if (iSpeed <= 115200) {
             Run(hWnd, iSpeed, true, 4.0, 16, false, true);
-        Run(hWnd, iSpeed, true, 4.0, 16, true);
+            Run(hWnd, iSpeed, true, 4.0, 16);
+        }
+        Run(hWnd, iSpeed, true, 4.0, PORT_READ_BUFFER, true);
     }
     Run(hWnd, 921600, false, 3.0);
-    // The same lines read 256 bytes at a time: what the per-read cost leaves for larger reads.
-    Run(hWnd, 115200, true, 4.0, 256);
-    Run(hWnd, 921600, true, 3.0, 256);
     std::printf("\nreader flat out at 115200 bit/s with first-byte reads: %.1f%% of a core (%s 5%%)\n",
                 dFirstByteReader115200, dFirstByteReader115200 < 5.0 ? "under" : "NOT under");
     Idle(hWnd, 10.0);
