@@ -155,6 +155,8 @@ void NoteExchange(bool bBegins) {
 }
 
 void StartWork(HWND hWnd) {
+    // A new window: nothing of an earlier one's is on its way to it.
+    WorkLoopReset(Loop);
     hWorkWindow = hWnd;
     SetTimer(hWnd, TICK_TIMER_ID, TICK_PERIOD_MS, nullptr);
 }

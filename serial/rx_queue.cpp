@@ -4,6 +4,21 @@ LONG iRxQueueSize = RX_QUEUE_BYTES;
 
 namespace {
 
+// Every wait bounded: a holder keeps the lock for one copy only, so a few yields find it free, and
+// a sleep lets a holder of lower priority (the window's thread, below the reader) run.
+bool LockWithin(SRWLOCK& Lock, DWORD dwMs) {
+    if (TryAcquireSRWLockExclusive(&Lock))
+        return true;
+    const DWORD dwStart = GetTickCount();
+    for (int iTries = 0;; ++iTries) {
+        Sleep(iTries < 8 ? 0 : 1);
+        if (TryAcquireSRWLockExclusive(&Lock))
+            return true;
+        if (GetTickCount() - dwStart >= dwMs)
+            return false;
+    }
+}
+
 // Pins the queue block and holds its lock for one operation; either may fail.
 class QueueAccess {
   public:
@@ -11,14 +26,14 @@ class QueueAccess {
         if (!hBlock)
             return;
         pQueue = static_cast<RxQueue*>(GlobalLock(hBlock));
-        if (pQueue && WaitForSingleObject(pQueue->hLock, RX_LOCK_WAIT_MS) != WAIT_OBJECT_0) {
+        if (pQueue && !LockWithin(pQueue->Lock, RX_LOCK_WAIT_MS)) {
             GlobalUnlock(hBlock);
             pQueue = nullptr;
         }
     }
     ~QueueAccess() {
         if (pQueue) {
-            ReleaseSemaphore(pQueue->hLock, 1, nullptr);
+            ReleaseSRWLockExclusive(&pQueue->Lock);
             GlobalUnlock(hBlock);
         }
     }
@@ -41,9 +56,6 @@ int FillOf(const RxQueue& q) {
 
 HRXQUEUE RxQueueCreate() {
     const LONG iSize = iRxQueueSize > 1 ? iRxQueueSize : 2;
-    HANDLE hLock = CreateSemaphoreA(nullptr, 1, 1, nullptr);
-    if (!hLock)
-        return nullptr;
     // Committed whole, so that a push never finds a page missing; the system takes the pages only
     // as they are first written.
     BYTE* pRing = static_cast<BYTE*>(
@@ -55,10 +67,9 @@ HRXQUEUE RxQueueCreate() {
             GlobalFree(hQueue);
         if (pRing)
             VirtualFree(pRing, 0, MEM_RELEASE);
-        CloseHandle(hLock);
         return nullptr;
     }
-    pQueue->hLock = hLock;
+    InitializeSRWLock(&pQueue->Lock);
     pQueue->iSize = iSize;
     pQueue->iKeep = iSize / 4 < RX_KEEP_BYTES ? iSize / 4 : RX_KEEP_BYTES;
     pQueue->pRing = pRing;
@@ -72,7 +83,6 @@ void RxQueueFree(HRXQUEUE hQueue) {
     while (GlobalFlags(hQueue) & GMEM_LOCKCOUNT)
         GlobalUnlock(hQueue);
     if (RxQueue* pQueue = static_cast<RxQueue*>(GlobalLock(hQueue))) {
-        CloseHandle(pQueue->hLock);
         VirtualFree(pQueue->pRing, 0, MEM_RELEASE);
         GlobalUnlock(hQueue);
     }

@@ -17,9 +17,11 @@
 // (Debug, Record line) in turn, without, with, with, without, so that a drift over the run weighs
 // on both alike.
 //
-// floor: the driver and tally_floor.exe, the least program that publishes a tally from the line
-// with the driver's own serial layer and client, in turn, two rounds each of triggers on an idle
-// line and right behind a changing block message: the latency of each and their ratios.
+// floor: the driver, listen.exe (the driver's receive road without its window: the same core, the
+// same publishing, the same work loop) and tally_floor.exe (the least program that publishes a
+// tally from the line with the driver's own serial layer and client, and nothing else) in turn,
+// two rounds each of triggers on an idle line and right behind a changing block message: the
+// latency of each and the driver's against the other two.
 //
 // flatout: the same bulk and trigger back to back at the full line rate of 38400 bit/s, for
 // several drivers side by side (one process of this each): the latency of every trigger, the bytes
@@ -377,25 +379,25 @@ void Latency(int iTriggers) {
                 (Percentile(loaded[0], 0.5) - Percentile(idle[0], 0.5)) / dPing);
 }
 
-// The floor program started against the stand-in, once the last subject has gone.
-bool StartFloor(ChildProcess& Floor) {
-    PumpUntil([] { return standin::ClientCount() == 0; }, 5000);
-    return Floor.Start(TALLY_FLOOR_EXE, std::to_string(iDevice) + " " + std::to_string(iDriverPort)) &&
+// A program of ours that reads the port and publishes, started against the stand-in.
+bool StartReader(ChildProcess& Reader, const char* pszExe) {
+    return Reader.Start(pszExe, std::to_string(iDevice) + " " + std::to_string(iDriverPort)) &&
            PumpUntil([] { return standin::ClientCount() > 0; }, 20000);
 }
 
 void FloorComparison(int iTriggers) {
-    const char* const pszSubjects[] = {"driver", "floor"};
-    // [driver, floor]
-    std::vector<double> idle[2], loaded[2];
+    constexpr int SUBJECTS = 3;
+    const char* const pszSubjects[SUBJECTS] = {"driver", "listen", "floor"};
+    const char* const pszExes[SUBJECTS] = {nullptr, LISTEN_EXE, TALLY_FLOOR_EXE};
+    std::vector<double> idle[SUBJECTS], loaded[SUBJECTS];
     TallySequence Tallies;
     double dPing = 0;
     for (int iRound = 0; iRound < 2; ++iRound) {
-        for (int iSubject = 0; iSubject < 2; ++iSubject) {
+        for (int iSubject = 0; iSubject < SUBJECTS; ++iSubject) {
             ChildProcess Subject;
             DeviceLine Line;
             PumpUntil([] { return standin::ClientCount() == 0; }, 5000);
-            if (!(iSubject == 0 ? StartDriver(Subject) : StartFloor(Subject))) {
+            if (!(iSubject == 0 ? StartDriver(Subject) : StartReader(Subject, pszExes[iSubject]))) {
                 std::printf("floor: the %s did not attach\n", pszSubjects[iSubject]);
                 return;
             }
@@ -432,17 +434,19 @@ void FloorComparison(int iTriggers) {
             }
         }
     }
-    std::printf("latency at %d bit/s beside the floor, two rounds of %d triggers each in turn:\n", SPEED,
-                iTriggers);
-    PrintSpread("driver, idle line", idle[0]);
-    PrintSpread("floor, idle line", idle[1]);
-    PrintSpread("driver, behind a block", loaded[0]);
-    PrintSpread("floor, behind a block", loaded[1]);
-    std::printf("  driver / floor: idle p50 %.2f p99 %.2f; behind a block p50 %.2f p99 %.2f (exchange %.3f ms)\n",
-                Percentile(idle[0], 0.5) / Percentile(idle[1], 0.5),
-                Percentile(idle[0], 0.99) / Percentile(idle[1], 0.99),
-                Percentile(loaded[0], 0.5) / Percentile(loaded[1], 0.5),
-                Percentile(loaded[0], 0.99) / Percentile(loaded[1], 0.99), dPing);
+    std::printf("latency at %d bit/s beside listen and the floor, two rounds of %d triggers each in turn "
+                "(exchange %.3f ms):\n",
+                SPEED, iTriggers, dPing);
+    for (int iSubject = 0; iSubject < SUBJECTS; ++iSubject)
+        PrintSpread((std::string(pszSubjects[iSubject]) + ", idle line").c_str(), idle[iSubject]);
+    for (int iSubject = 0; iSubject < SUBJECTS; ++iSubject)
+        PrintSpread((std::string(pszSubjects[iSubject]) + ", behind a block").c_str(), loaded[iSubject]);
+    for (int iSubject = 1; iSubject < SUBJECTS; ++iSubject)
+        std::printf("  driver / %s: idle p50 %.2f p99 %.2f; behind a block p50 %.2f p99 %.2f\n",
+                    pszSubjects[iSubject], Percentile(idle[0], 0.5) / Percentile(idle[iSubject], 0.5),
+                    Percentile(idle[0], 0.99) / Percentile(idle[iSubject], 0.99),
+                    Percentile(loaded[0], 0.5) / Percentile(loaded[iSubject], 0.5),
+                    Percentile(loaded[0], 0.99) / Percentile(loaded[iSubject], 0.99));
 }
 
 // Bytes the driver reported lost: its overflow lines in the log.

@@ -517,6 +517,14 @@ TEST_F(DriverRunning, ModalLoopsOpenedByAnotherProcessKeepTheLineAndTheTickGoing
     }
 }
 
+// A press on the minimise box that no button made, posted by another process: the box's tracking
+// loop would take only the mouse's messages, until a release that never comes.
+TEST_F(DriverRunning, ACaptionButtonPressedByNobodyOpensNoLoop) {
+    StartLine();
+    ASSERT_TRUE(PostMessageA(Driver().hMain, WM_NCLBUTTONDOWN, HTMINBUTTON, 0));
+    EXPECT_TRUE(KeepsGoing());
+}
+
 // Another process sends commands, and the context menu of the caption, while the infodriver holds
 // an exchange: each waits for the exchange to end, none is dropped, and they run in order once it
 // has. Nine switches of the log leave it off; Hide then On leave the debug output on (the other

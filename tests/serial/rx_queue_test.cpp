@@ -124,7 +124,7 @@ TEST_F(Queue, NullArgumentsAndEmptyRequestsDoNothing) {
 
 TEST_F(Queue, ALockHeldElsewhereForMoreThan200MsGivesUpAndCountsTheChunkAsDropped) {
     auto* pQueue = static_cast<RxQueue*>(GlobalLock(hQueue));
-    ASSERT_EQ(WaitForSingleObject(pQueue->hLock, 0), WAIT_OBJECT_0);
+    ASSERT_TRUE(TryAcquireSRWLockExclusive(&pQueue->Lock));
     const auto Bytes = Sequence(10);
     BYTE Buffer[10];
     const DWORD dwStart = GetTickCount();
@@ -132,20 +132,20 @@ TEST_F(Queue, ALockHeldElsewhereForMoreThan200MsGivesUpAndCountsTheChunkAsDroppe
     EXPECT_GE(GetTickCount() - dwStart, 150u);
     EXPECT_EQ(RxQueueRead(hQueue, Buffer, 10), 0);
     EXPECT_EQ(RxQueueFill(hQueue), -1);
-    ReleaseSemaphore(pQueue->hLock, 1, nullptr);
+    ReleaseSRWLockExclusive(&pQueue->Lock);
     GlobalUnlock(hQueue);
     EXPECT_EQ(RxQueueDropped(hQueue), 10);
     EXPECT_EQ(RxQueueFill(hQueue), 0);
 }
 
-TEST(QueueLocks, EveryQueueHasItsOwnUnnamedLock) {
+TEST(QueueLocks, EveryQueueHasItsOwnLock) {
     HRXQUEUE hFirst = RxQueueCreate(), hSecond = RxQueueCreate();
     auto* pFirst = static_cast<RxQueue*>(GlobalLock(hFirst));
-    ASSERT_EQ(WaitForSingleObject(pFirst->hLock, 0), WAIT_OBJECT_0);
+    ASSERT_TRUE(TryAcquireSRWLockExclusive(&pFirst->Lock));
     // A busy first queue does not hold up the second.
     const BYTE Byte = 42;
     EXPECT_EQ(RxQueuePush(hSecond, &Byte, 1), 1);
-    ReleaseSemaphore(pFirst->hLock, 1, nullptr);
+    ReleaseSRWLockExclusive(&pFirst->Lock);
     GlobalUnlock(hFirst);
     RxQueueFree(hFirst);
     RxQueueFree(hSecond);
