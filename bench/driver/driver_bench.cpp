@@ -306,6 +306,21 @@ double TimeTrigger(DeviceLine& Line, int iTally, const Bytes& bulk) {
     return dLitMs[iTally] - dStart;
 }
 
+// A trigger on an idle line, its root's output message published first on its own; a trigger
+// right behind a changing block message and its root's output message. The latency, or a
+// negative value.
+double IdleTrigger(DeviceLine& Line, int iTally) {
+    Line.Write(Root(iTally));
+    Pump(30);
+    return TimeTrigger(Line, iTally, {});
+}
+double LoadedTrigger(DeviceLine& Line, int iTally, int i) {
+    Bytes bulk = ChangedBlock(i);
+    const Bytes root = Root(iTally);
+    bulk.insert(bulk.end(), root.begin(), root.end());
+    return TimeTrigger(Line, iTally, bulk);
+}
+
 void Latency(int iTriggers) {
     ChildProcess Driver;
     DeviceLine Line;
@@ -336,11 +351,7 @@ void Latency(int iTriggers) {
     };
     for (int i = 0; i < 2 * iTriggers;) {
         const int iWith = Record(i);
-        const int iTally = Tallies.Next();
-        // Idle: the root's output message is published first, on its own.
-        Line.Write(Root(iTally));
-        Pump(30);
-        const double dMs = TimeTrigger(Line, iTally, {});
+        const double dMs = IdleTrigger(Line, Tallies.Next());
         if (dMs >= 0) {
             idle[iWith].push_back(dMs);
             ++i;
@@ -349,11 +360,7 @@ void Latency(int iTriggers) {
     Pump(200);
     for (int i = 0; i < 2 * iTriggers;) {
         const int iWith = Record(i);
-        const int iTally = Tallies.Next();
-        Bytes bulk = ChangedBlock(i);
-        const Bytes root = Root(iTally);
-        bulk.insert(bulk.end(), root.begin(), root.end());
-        const double dMs = TimeTrigger(Line, iTally, bulk);
+        const double dMs = LoadedTrigger(Line, Tallies.Next(), i);
         if (dMs >= 0) {
             loaded[iWith].push_back(dMs);
             ++i;
@@ -405,10 +412,7 @@ void FloorComparison(int iTriggers) {
             Pump(1000);
             dPing = PingMs();
             for (int i = 0; i < iTriggers;) {
-                const int iTally = Tallies.Next();
-                Line.Write(Root(iTally));
-                Pump(30);
-                const double dMs = TimeTrigger(Line, iTally, {});
+                const double dMs = IdleTrigger(Line, Tallies.Next());
                 if (dMs >= 0) {
                     idle[iSubject].push_back(dMs);
                     ++i;
@@ -416,11 +420,7 @@ void FloorComparison(int iTriggers) {
             }
             Pump(200);
             for (int i = 0; i < iTriggers;) {
-                const int iTally = Tallies.Next();
-                Bytes bulk = ChangedBlock(i);
-                const Bytes root = Root(iTally);
-                bulk.insert(bulk.end(), root.begin(), root.end());
-                const double dMs = TimeTrigger(Line, iTally, bulk);
+                const double dMs = LoadedTrigger(Line, Tallies.Next(), i);
                 if (dMs >= 0) {
                     loaded[iSubject].push_back(dMs);
                     ++i;
