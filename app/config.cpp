@@ -76,8 +76,10 @@ bool StartsWithUtf8Mark(const char* pszFile) {
 }
 
 void NameByteOrderMark() {
-    DebugLine("Settings file %s starts with a UTF-8 byte-order mark - Windows skips its first section", iniPath);
-    LogLine("Settings file %s starts with a UTF-8 byte-order mark - Windows skips its first section", iniPath);
+    DebugLine("Settings file %s starts with a UTF-8 byte-order mark - Windows skips its first section",
+              iniPath);
+    LogLine("Settings file %s starts with a UTF-8 byte-order mark - Windows skips its first section",
+            iniPath);
 }
 
 struct Environment {

@@ -51,8 +51,8 @@ int RefuseControlLibraries(const ControlLibrary (&Libraries)[2]) {
         else if (Library.dwError == ERROR_BAD_EXE_FORMAT)
             std::snprintf(szWhy, sizeof szWhy, " (not a %u-bit library, as this driver needs)", BITS);
         const std::size_t uUsed = std::strlen(szText);
-        std::snprintf(szText + uUsed, sizeof szText - uUsed, "\n%s: error %lu%s", Library.pszName, Library.dwError,
-                      szWhy);
+        std::snprintf(szText + uUsed, sizeof szText - uUsed, "\n%s: error %lu%s", Library.pszName,
+                      Library.dwError, szWhy);
     }
     return Refuse(szText, "ERROR");
 }
@@ -86,7 +86,8 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR pszCommandLine, int) {
     RegisterMainClass(szClassName);
 
     // Both are tried before either is looked at.
-    const ControlLibrary Libraries[2] = {LoadControlLibrary("vorn_cc.dll"), LoadControlLibrary("vorn_cc09.dll")};
+    const ControlLibrary Libraries[2] = {LoadControlLibrary("vorn_cc.dll"),
+                                         LoadControlLibrary("vorn_cc09.dll")};
     if (Libraries[0].hModule == nullptr || Libraries[1].hModule == nullptr)
         return RefuseControlLibraries(Libraries);
 

@@ -11,7 +11,8 @@
 namespace {
 
 // The device interface class of COM ports: its arrivals and removals are announced to the window.
-constexpr GUID COM_PORT_INTERFACE = {0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
+constexpr GUID COM_PORT_INTERFACE = {
+    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
 
 // User-interface thread only, all of them; they start again with each new main window.
 HWND hWatched = nullptr; // the window of the ticks so far; hints come only after its first

@@ -16,7 +16,8 @@ void OptOutOfPowerThrottling() {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetProcessInformation")));
     if (pfnSet == nullptr)
         return;
-    constexpr ULONG Requests[] = {PROCESS_POWER_THROTTLING_EXECUTION_SPEED | PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION,
+    constexpr ULONG Requests[] = {PROCESS_POWER_THROTTLING_EXECUTION_SPEED |
+                                      PROCESS_POWER_THROTTLING_IGNORE_TIMER_RESOLUTION,
                                   PROCESS_POWER_THROTTLING_EXECUTION_SPEED};
     for (const ULONG ulControl : Requests) {
         PROCESS_POWER_THROTTLING_STATE state{};

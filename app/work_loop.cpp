@@ -149,6 +149,6 @@ bool WorkLoopDefer(WorkLoop& Loop, const WorkHost& Host, const DeferredMessage& 
 }
 
 bool WorkLoopHasDue(const WorkLoop& Loop, const WorkHost& Host) {
-    return Loop.bReceiveDue || Loop.bTickDue || Loop.bPortCheckDue || (Loop.iDeferredCount > 0 && !Loop.bReplaying) ||
-           Host.pfnReceiveWaiting();
+    return Loop.bReceiveDue || Loop.bTickDue || Loop.bPortCheckDue ||
+           (Loop.iDeferredCount > 0 && !Loop.bReplaying) || Host.pfnReceiveWaiting();
 }

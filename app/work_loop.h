@@ -50,12 +50,12 @@ enum class WorkEvent : unsigned char {
 
 // What the loop asks of the window, as plain function pointers.
 struct WorkHost {
-    unsigned long (*pfnNow)();     // a millisecond clock
-    bool (*pfnReceiveWaiting)();   // bytes in the receive queue, or framing or publishing left
-    bool (*pfnOthersWaiting)();    // input, painting or a timer waits for the message loop
-    void (*pfnRunTick)();          // the tick's work
-    void (*pfnRunPortCheck)();     // a look at the device port: gone, or back
-    void (*pfnRunReceive)();       // one slice of the receive's work
+    unsigned long (*pfnNow)();   // a millisecond clock
+    bool (*pfnReceiveWaiting)(); // bytes in the receive queue, or framing or publishing left
+    bool (*pfnOthersWaiting)();  // input, painting or a timer waits for the message loop
+    void (*pfnRunTick)();        // the tick's work
+    void (*pfnRunPortCheck)();   // a look at the device port: gone, or back
+    void (*pfnRunReceive)();     // one slice of the receive's work
     void (*pfnRunDeferred)(const DeferredMessage& Message);
     bool (*pfnPost)(unsigned uNumber); // posts a continuation; false when it could not be posted
     void (*pfnSetTimer)(bool bSet);    // the continuation timer on or off
@@ -64,21 +64,21 @@ struct WorkHost {
 // The loop's whole state. The user-interface thread alone touches it.
 struct WorkLoop {
     // Where the thread is, set by the events and the jobs themselves.
-    int iExchanges;    // exchanges with the infodriver under way, outermost first
-    bool bWorking;     // the receive or the tick runs further out on the thread
-    bool bReplaying;   // a deferred message is handled (a modal loop it opens may run work)
-    bool bStarted;     // the first event has set ulLastTick
+    int iExchanges;  // exchanges with the infodriver under way, outermost first
+    bool bWorking;   // the receive or the tick runs further out on the thread
+    bool bReplaying; // a deferred message is handled (a modal loop it opens may run work)
+    bool bStarted;   // the first event has set ulLastTick
     // What waits: the queue of deferred work.
-    bool bReceiveDue;  // the receive was asked for while it could not run
-    bool bTickDue;     // the tick came while it could not run
+    bool bReceiveDue;   // the receive was asked for while it could not run
+    bool bTickDue;      // the tick came while it could not run
     bool bPortCheckDue; // a hint came
     std::array<DeferredMessage, WORK_DEFERRED_MAX> Deferred;
     int iDeferredFirst;
     int iDeferredCount;
     // What is armed.
-    unsigned uNewest;  // number of the newest continuation posted (never 0)
-    bool bOnItsWay;    // uNewest is posted and has not come
-    bool bTimerSet;    // the continuation timer runs
+    unsigned uNewest; // number of the newest continuation posted (never 0)
+    bool bOnItsWay;   // uNewest is posted and has not come
+    bool bTimerSet;   // the continuation timer runs
     // The tick: when it last ran (or when the loop first looked).
     unsigned long ulLastTick;
     bool bTickRan;

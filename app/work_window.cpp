@@ -22,14 +22,14 @@ constexpr unsigned long PAINT_PERIOD_MS = 200;
 // receive and the tick until the operator closed it), and those whose default handling opens such
 // a loop itself.
 constexpr std::array<UINT, 7> HeldMessages = {
-    WM_COMMAND,         WM_SYSCOMMAND,    WM_CONTEXTMENU,  WM_NCLBUTTONDOWN,
+    WM_COMMAND,         WM_SYSCOMMAND,    WM_CONTEXTMENU, WM_NCLBUTTONDOWN,
     WM_NCLBUTTONDBLCLK, WM_NCRBUTTONDOWN, WM_NCRBUTTONUP,
 };
 
 // User-interface thread only, all of them.
 WorkLoop Loop{};
-HWND hWorkWindow = nullptr;   // the window whose loop this is; its messages brought the events
-unsigned long ulPainted = 0;  // when the loop last had the window painted
+HWND hWorkWindow = nullptr;               // the window whose loop this is; its messages brought the events
+unsigned long ulPainted = 0;              // when the loop last had the window painted
 const DeferredMessage* pReplay = nullptr; // the deferred message being handled, let through once
 
 bool Posts(unsigned uNumber) {
@@ -84,7 +84,8 @@ void Replays(const DeferredMessage& Message) {
     pReplay = nullptr;
 }
 
-constexpr WorkHost Host{TickCountMs, ReceiveWaits, OthersWait, Ticks, ChecksPort, Receives, Replays, Posts, SetsTimer};
+constexpr WorkHost Host{TickCountMs, ReceiveWaits, OthersWait, Ticks,    ChecksPort,
+                        Receives,    Replays,      Posts,      SetsTimer};
 
 void Event(WorkEvent eEvent, unsigned uNumber = 0) {
     WorkLoopEvent(Loop, Host, eEvent, uNumber);

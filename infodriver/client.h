@@ -150,8 +150,8 @@ LRESULT SendToInfodriver(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam, 
 
 // How the search sends to each top-level window: SendMessageTimeoutA. Tests put a stand-in here
 // for what the system does and Wine does not (a send refused across privilege levels).
-using SearchSendFunction = LRESULT(WINAPI*)(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam, UINT uFlags,
-                                            UINT uTimeout, PDWORD_PTR pdwResult);
+using SearchSendFunction = LRESULT(WINAPI*)(HWND hWnd, UINT iMessage, WPARAM wParam, LPARAM lParam,
+                                            UINT uFlags, UINT uTimeout, PDWORD_PTR pdwResult);
 extern SearchSendFunction pfnSearchSend;
 // Held while the hidden window handles a message: inside an exchange, its time is counted as the
 // driver's own, not as the infodriver's time to answer.

@@ -103,8 +103,8 @@ LRESULT SendToInfodriver(HWND hTo, UINT iMessage, WPARAM wParam, LPARAM lParam, 
         // Messages sent to this thread meanwhile are still handled (SMTO_NORMAL); a hung
         // infodriver is not waited for at all.
         DWORD_PTR dwResult = 0;
-        bAnswered = SendMessageTimeoutA(hTo, iMessage, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG, dwWaitMs,
-                                        &dwResult) != 0;
+        bAnswered = SendMessageTimeoutA(hTo, iMessage, wParam, lParam, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                                        dwWaitMs, &dwResult) != 0;
         iResult = bAnswered ? static_cast<LRESULT>(dwResult) : 0;
     }
     NoteExchange(false);

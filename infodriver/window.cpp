@@ -55,7 +55,8 @@ void LetInfodriverMessagesIn(HWND hOwn) {
     for (UINT iMessage : ClientMessages)
         bAllowed = ChangeWindowMessageFilterEx(hOwn, iMessage, MSGFLT_ALLOW, nullptr) != FALSE && bAllowed;
     if (!bAllowed)
-        DebugLine("Infodriver messages from another privilege level stay blocked (error %lu)", GetLastError());
+        DebugLine("Infodriver messages from another privilege level stay blocked (error %lu)",
+                  GetLastError());
 }
 
 InfodriverClient* ClientOf(HWND hWnd) {
@@ -86,10 +87,10 @@ LRESULT InfodriverClient::OnCreate(HWND hOwn) {
         // Only a process at a higher privilege level refuses: the infodriver may be one of them
         // (an elevated Task Manager is another).
         if (iRefused > 0) {
-            DebugLine("Infodriver %d may run at another privilege level: %d windows refused the search", iDevice,
-                      iRefused);
-            LogLine("Infodriver %d may run at another privilege level: %d windows refused the search", iDevice,
-                    iRefused);
+            DebugLine("Infodriver %d may run at another privilege level: %d windows refused the search",
+                      iDevice, iRefused);
+            LogLine("Infodriver %d may run at another privilege level: %d windows refused the search",
+                    iDevice, iRefused);
             DebugLine("Start the driver and the infodriver the same way: both as administrator, or neither");
             LogLine("Start the driver and the infodriver the same way: both as administrator, or neither");
         }

@@ -153,9 +153,8 @@ void ReleaseRecord(PortRecord& Record, int iIndex, PortLeftover* pKeep = nullptr
     if (pKeep && Record.hRxQueue) {
         // A reader that has not ended may still push its last chunk: the keeper waits for its end
         // before it frees the queue. Without a handle to wait on, the queue stays abandoned.
-        if (bReaderEnded ||
-            DuplicateHandle(GetCurrentProcess(), Record.hReaderThread, GetCurrentProcess(), &pKeep->hReader,
-                            SYNCHRONIZE, FALSE, 0)) {
+        if (bReaderEnded || DuplicateHandle(GetCurrentProcess(), Record.hReaderThread, GetCurrentProcess(),
+                                            &pKeep->hReader, SYNCHRONIZE, FALSE, 0)) {
             pKeep->hRxQueue = Record.hRxQueue;
             Record.hRxQueue = nullptr;
         } else {

@@ -53,7 +53,7 @@
 namespace {
 
 constexpr int SPEED = 38400;
-constexpr double BYTE_MS = 10.0 * 1000.0 / SPEED;   // start, eight data bits, stop
+constexpr double BYTE_MS = 10.0 * 1000.0 / SPEED; // start, eight data bits, stop
 constexpr int PINGS = 300;
 constexpr int HIGHEST_TALLY = 127;
 constexpr WPARAM RECORD_COMMAND = 32777; // Debug, Record line

@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpszClassName = "DravikTallyFloor";
     RegisterClassA(&wc);
-    HWND hWnd = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    HWND hWnd =
+        CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
     DevicePort.SetSpeed(argc > 3 ? std::atoi(argv[3]) : 38400);
     if (hWnd == nullptr || DevicePort.Open(std::atoi(argv[2])) != 1) {
         std::fprintf(stderr, "tally_floor: COM%s is not available\n", argv[2]);

@@ -74,7 +74,8 @@ int main(int argc, char** argv) {
 
     Reset();
     for (std::size_t i = 0; i < Bytes.size(); i += CHUNK)
-        PortDeliver(Reader, Bytes.data() + i, static_cast<int>(Bytes.size() - i < CHUNK ? Bytes.size() - i : CHUNK));
+        PortDeliver(Reader, Bytes.data() + i,
+                    static_cast<int>(Bytes.size() - i < CHUNK ? Bytes.size() - i : CHUNK));
     int iSlices = 0;
     const double dStart = Seconds();
     do {

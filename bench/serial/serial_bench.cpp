@@ -2,14 +2,14 @@
 //   scripts/nullmodem.sh run 7 8 -- wine $DRAVIK_BUILD/bench/serial/serial_bench.exe 7 8
 // The driver's SerialPort reads COM<first>; a writer thread sends a numbered byte stream into
 // COM<second> at the pace of the line speed (start, 8 data bits, stop). A window drains every
-// WM_COMMNOTIFY the way the receive path does (reads of 16 bytes until empty) and checks the
-// stream; the reader asks for its whole buffer a read, as the driver's does. The paced runs again
-// with the line recorded (the driver's Debug, Record line, into the null device), for the reader's
-// cost of a recording. At 38400 and 115200 bit/s the line runs flat out once more as the layer
-// read it before its reads returned with the first byte (16 bytes a read, an interval time-out of
-// 100000 / speed ms, at least 1, and a total of 16 ms a byte), and once with first-byte reads of 16
-// bytes, for the reader's processor time under each in the same run. Then the line stays idle for 10 s while the
-// reader thread's CPU time is measured, and the recording's tap is timed on its own.
+// WM_COMMNOTIFY until the queue is empty and checks the stream; the reader asks for its whole
+// buffer a read, as the driver's does. The paced runs again with the line recorded (the driver's
+// Debug, Record line, into the null device), for the reader's cost of a recording. At 38400 and
+// 115200 bit/s the line runs flat out once more as the layer read it before its reads returned
+// with the first byte (16 bytes a read, an interval time-out of 100000 / speed ms, at least 1, and
+// a total of 16 ms a byte), and once with first-byte reads of 16 bytes, for the reader's processor
+// time under each in the same run. Then the line stays idle for 10 s while the reader thread's CPU
+// time is measured, and the recording's tap is timed on its own.
 #include "serial/line_recorder.h"
 #include "serial/port_calls.h"
 #include "serial/port_reader.h"
@@ -81,7 +81,8 @@ HANDLE OpenPeer(int iSpeed) {
 
 // Every read the reader starts, counted on its way to the system.
 volatile LONG iReads = 0;
-BOOL WINAPI CountedRead(HANDLE hCom, LPVOID pBuffer, DWORD dwSize, LPDWORD pdwCount, LPOVERLAPPED pOverlapped) {
+BOOL WINAPI CountedRead(HANDLE hCom, LPVOID pBuffer, DWORD dwSize, LPDWORD pdwCount,
+                        LPOVERLAPPED pOverlapped) {
     InterlockedIncrement(&iReads);
     return SYSTEM_PORT_CALLS.pfnReadFile(hCom, pBuffer, dwSize, pdwCount, pOverlapped);
 }
@@ -213,7 +214,8 @@ void Run(HWND hWnd, int iSpeed, bool bPaced, double dSeconds, int iReadSize = PO
     if (iSpeed == 115200 && bPaced && !bRecorded && !bIntervalTimeouts && iReadSize == PORT_READ_BUFFER)
         dFirstByteReader115200 = dReaderShare;
     std::printf("%8d %5d %-8s %-9s %10.0f %10.0f %8lld %8lld %8lld %9.1f %8.0f %7.1f%%\n", iSpeed, iReadSize,
-                bIntervalTimeouts ? "interval" : "first", bRecorded ? "paced+rec" : (bPaced ? "paced" : "flat-out"),
+                bIntervalTimeouts ? "interval" : "first",
+                bRecorded ? "paced+rec" : (bPaced ? "paced" : "flat-out"),
                 static_cast<double>(iSent) / dElapsed, static_cast<double>(Rx.iReceived) / dElapsed,
                 static_cast<long long>(iSent) - Rx.iReceived, iDropped, Rx.iOutOfOrder,
                 static_cast<double>(Rx.iNotifications) / dElapsed, dReadsPerSecond, dReaderShare);
@@ -284,8 +286,9 @@ int main(int argc, char** argv) {
 
     PortCalls.pfnReadFile = CountedRead;
     std::printf("serial bench: driver reads COM%d, writer sends into COM%d\n", iDriverPort, iPeerPort);
-    std::printf("reads: \"first\" return with the first byte, \"interval\" end 100000 / speed ms after a byte;\n"
-                "paced: the writer keeps the line flat out at its speed\n\n");
+    std::printf(
+        "reads: \"first\" return with the first byte, \"interval\" end 100000 / speed ms after a byte;\n"
+        "paced: the writer keeps the line flat out at its speed\n\n");
     std::printf("%8s %5s %-8s %-9s %10s %10s %8s %8s %8s %9s %8s %8s\n", "bit/s", "read", "reads", "writer",
                 "sent B/s", "queued B/s", "lost", "dropped", "misorder", "notify/s", "reads/s", "reader");
     for (int iSpeed : {38400, 115200, 921600}) {

@@ -223,11 +223,12 @@ int main(int argc, char** argv) {
                   : "never");
     std::printf("  the window's longest answer to a sent message during the catch-up: %lu ms\n",
                 static_cast<unsigned long>(dwLongestAnswer));
-    std::printf("  working set idle %.2f MB, after the backlog %.2f MB, %lu s later %.2f MB (private %.2f -> %.2f -> "
-                "%.2f MB)\n",
-                Megabytes(Idle.nWorkingSet), Megabytes(After.nWorkingSet), RELEASE_WAIT_MS / 1000,
-                Megabytes(Released.nWorkingSet), Megabytes(Idle.nPrivate), Megabytes(After.nPrivate),
-                Megabytes(Released.nPrivate));
+    std::printf(
+        "  working set idle %.2f MB, after the backlog %.2f MB, %lu s later %.2f MB (private %.2f -> %.2f -> "
+        "%.2f MB)\n",
+        Megabytes(Idle.nWorkingSet), Megabytes(After.nWorkingSet), RELEASE_WAIT_MS / 1000,
+        Megabytes(Released.nWorkingSet), Megabytes(Idle.nPrivate), Megabytes(After.nPrivate),
+        Megabytes(Released.nPrivate));
     std::printf("  the log: %s\n", sSlow.c_str());
     if (nDiffering != 0 && nDiffering != END_NOT_SEEN)
         std::printf("%s\n", sReport.c_str());

@@ -250,7 +250,8 @@ int main(int argc, char** argv) {
             Run.Standin.Send("quiet 0");
             bStalled = true;
         }
-        if (bStalled && sAfterStall.empty() && (sAfterStall = FirstReadAfterStall(Run.Standin.Lines(), iStallFrom)) != "")
+        if (bStalled && sAfterStall.empty() &&
+            (sAfterStall = FirstReadAfterStall(Run.Standin.Lines(), iStallFrom)) != "")
             Run.Standin.Send("quiet 1");
         StreamBytes Batch;
         while (Batch.size() < nBatchBytes) {
@@ -355,8 +356,8 @@ int main(int argc, char** argv) {
         sFailures += "the log does not name the stalled infodriver\n";
     // The backlog is framed whole before any of it is published, and its tallies go first.
     if (o.iStallAt >= 0 && sAfterStall.rfind("tally", 0) != 0)
-        sFailures += "after the stall the driver published " + (sAfterStall.empty() ? "nothing" : sAfterStall) +
-                     " before the backlog's tallies\n";
+        sFailures += "after the stall the driver published " +
+                     (sAfterStall.empty() ? "nothing" : sAfterStall) + " before the backlog's tallies\n";
     // A stall's backlog takes the receive queue's pages as deep as it went, and they stay taken.
     const SIZE_T nStallPages =
         o.iStallAt >= 0 ? static_cast<SIZE_T>(iLineBytesPerSecond * 1.5 * o.uStallMs / 1000.0) : 0;

@@ -52,7 +52,7 @@ constexpr int REPLAYED = 79;
 constexpr int FLAT_OUT = 80;
 constexpr int RESET_UNDER_LINE = 81;
 constexpr int SESSION_STALLED = 82;
-constexpr int GUARDED = 83; // its mutex held by a driver at another privilege level
+constexpr int GUARDED = 83;  // its mutex held by a driver at another privilege level
 constexpr int UNLOADED = 84; // started beside a control library that does not load
 
 constexpr DWORD START_FAILED = 0xFFFFFFFF; // exit code -1
@@ -540,7 +540,8 @@ TEST_F(DriverRunning, MessagesSentInsideAnExchangeWaitForItAndAllRunInOrder) {
     Commands.insert(Commands.end(), {DEBUG_HIDE_COMMAND, DEBUG_ON_COMMAND});
     for (WPARAM wCommand : Commands) {
         DWORD_PTR dwResult = 0;
-        EXPECT_NE(SendMessageTimeoutA(Driver().hMain, WM_COMMAND, wCommand, 0, SMTO_NORMAL, 5000, &dwResult), 0);
+        EXPECT_NE(SendMessageTimeoutA(Driver().hMain, WM_COMMAND, wCommand, 0, SMTO_NORMAL, 5000, &dwResult),
+                  0);
     }
     RECT rcWindow{};
     GetWindowRect(Driver().hMain, &rcWindow);
@@ -548,8 +549,8 @@ TEST_F(DriverRunning, MessagesSentInsideAnExchangeWaitForItAndAllRunInOrder) {
     std::atomic<bool> bMenuSent{false};
     std::thread Menu([&] {
         DWORD_PTR dwResult = 0;
-        SendMessageTimeoutA(Driver().hMain, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(Driver().hMain), lCaption,
-                            SMTO_NORMAL, 30000, &dwResult);
+        SendMessageTimeoutA(Driver().hMain, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(Driver().hMain),
+                            lCaption, SMTO_NORMAL, 30000, &dwResult);
         bMenuSent = true;
     });
     // Had the menu opened inside the exchange, its send would wait for the menu to close.
@@ -1034,7 +1035,8 @@ TEST(DriverLifetime, TheSessionsEndEndsTheDriverBeforeItIsAnswered) {
 TEST(DriverLifetime, TheSessionsEndIsAnsweredWhileTheInfodriverIsStalled) {
     DriverTree Tree;
     DriverRig Rig;
-    ASSERT_TRUE(Rig.Start(Tree, SESSION_STALLED, rig::DriverPort(), rig::PeerPort())) << Tree.Log(SESSION_STALLED);
+    ASSERT_TRUE(Rig.Start(Tree, SESSION_STALLED, rig::DriverPort(), rig::PeerPort()))
+        << Tree.Log(SESSION_STALLED);
     const HWND hStandin = FindWindowA(nullptr, Text("Infodriver %d", SESSION_STALLED).c_str());
     ASSERT_NE(hStandin, nullptr);
     const std::size_t iFrom = Rig.Standin.LineCount();
@@ -1048,8 +1050,8 @@ TEST(DriverLifetime, TheSessionsEndIsAnsweredWhileTheInfodriverIsStalled) {
     ASSERT_TRUE(WaitUntil(Stalled, 5000)) << "the stand-in never stalled";
 
     DWORD_PTR dwAnswer = 0;
-    ASSERT_NE(SendMessageTimeoutA(Rig.Driver.hMain, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 60000,
-                                  &dwAnswer),
+    ASSERT_NE(SendMessageTimeoutA(Rig.Driver.hMain, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                  60000, &dwAnswer),
               0);
     EXPECT_TRUE(Stalled()) << "answered only once the stall was over";
     EXPECT_EQ(LogTexts(Tree.Log(SESSION_STALLED)).back(), "Driver closing");
@@ -1091,7 +1093,8 @@ TEST(DriverLifetime, AMutexHeldAtAnotherPrivilegeLevelCountsAsADriverRunning) {
     InitializeAcl(&NoAccess, sizeof NoAccess, ACL_REVISION);
     SetSecurityDescriptorDacl(&Descriptor, TRUE, &NoAccess, FALSE);
     SECURITY_ATTRIBUTES Attributes{sizeof Attributes, &Descriptor, FALSE};
-    const HANDLE hHeld = CreateMutexA(&Attributes, TRUE, Text("Dravik_%03d - loading - V1.3.0", GUARDED).c_str());
+    const HANDLE hHeld =
+        CreateMutexA(&Attributes, TRUE, Text("Dravik_%03d - loading - V1.3.0", GUARDED).c_str());
     ASSERT_NE(hHeld, nullptr);
 
     ChildProcess Second;
@@ -1114,7 +1117,8 @@ TEST(DriverLifetime, AControlLibraryThatDoesNotLoadIsNamedWithItsError) {
     const std::string sPackage = sDriver.substr(0, sDriver.find_last_of("\\/"));
     char szTemp[MAX_PATH] = "";
     GetTempPathA(MAX_PATH, szTemp);
-    const std::string sFolder = std::string(szTemp) + "dravik_libraries_" + std::to_string(GetCurrentProcessId());
+    const std::string sFolder =
+        std::string(szTemp) + "dravik_libraries_" + std::to_string(GetCurrentProcessId());
     std::filesystem::create_directories(sFolder);
     ASSERT_TRUE(CopyFileA(sDriver.c_str(), (sFolder + "\\dravik.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileA((sPackage + "\\vorn_cc.dll").c_str(), (sFolder + "\\vorn_cc.dll").c_str(), FALSE));
@@ -1125,8 +1129,8 @@ TEST(DriverLifetime, AControlLibraryThatDoesNotLoadIsNamedWithItsError) {
     const HWND hBox = WaitForDialog(Refused.Id(), "ERROR", 15000);
     EXPECT_NE(hBox, nullptr);
     if (hBox != nullptr) {
-        EXPECT_EQ(MessageBoxText(hBox),
-                  "Failed to load vorn_cc.dll\n\nvorn_cc09.dll: error 193 (not a 64-bit library, as this driver needs)");
+        EXPECT_EQ(MessageBoxText(hBox), "Failed to load vorn_cc.dll\n\nvorn_cc09.dll: error 193 (not a "
+                                        "64-bit library, as this driver needs)");
         CloseDialog(hBox, CloseBy::OkButton);
     }
     EXPECT_EQ(Refused.Wait(5000), START_FAILED);

@@ -224,7 +224,8 @@ TEST_F(MainWindow, ClearEmptiesTheListWithTheOutputOnOrOff) {
 // under Wine; a file held open without write sharing refuses the writes instead.)
 TEST_F(MainWindow, ASettingsFileThatCannotBeWrittenIsNamedOnceInTheListAndTheLog) {
     WriteSettings("LogMode=1\r\nDebugMode=1\r\n");
-    HANDLE hHeld = CreateFileA(sIni.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE hHeld =
+        CreateFileA(sIni.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(hHeld, INVALID_HANDLE_VALUE);
     StartInfodriver();
     const bool bCreated = CreateMainWindow() != nullptr;
@@ -249,8 +250,8 @@ TEST_F(MainWindow, ASettingsFileThatCannotBeWrittenIsNamedOnceInTheListAndTheLog
 
 TEST_F(MainWindow, OnlyTimerProceduresNamedToTheDriversOwnWindowsAreForeign) {
     StartWith("DebugMode=1\r\n");
-    HWND hOther = CreateWindowExA(0, "STATIC", "not the driver's", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
-                                  hInst, nullptr);
+    HWND hOther = CreateWindowExA(0, "STATIC", "not the driver's", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                  nullptr, hInst, nullptr);
     auto Foreign = [](HWND hTo) {
         MSG msg{};
         msg.hwnd = hTo;
@@ -344,8 +345,9 @@ TEST_F(MainWindow, ASearchRefusedAcrossPrivilegeLevelsSaysSoBesideTheMessageBox)
 
     EXPECT_TRUE(watcher.Found());
     const std::string sLog = LogText();
-    for (const std::string sLine : {"Infodriver 47 may run at another privilege level: ",
-                                    "Start the driver and the infodriver the same way: both as administrator, or neither"}) {
+    for (const std::string sLine :
+         {"Infodriver 47 may run at another privilege level: ",
+          "Start the driver and the infodriver the same way: both as administrator, or neither"}) {
         EXPECT_NE(sListed.find(sLine), std::string::npos) << sListed;
         EXPECT_NE(sLog.find(" - " + sLine), std::string::npos) << sLog;
     }

@@ -69,7 +69,8 @@ class PortWatch : public MainWindowTest {
     void Start() {
         ASSERT_NO_FATAL_FAILURE(StartWith("DebugMode=1\r\nLogMode=1\r\n", rig::DriverPort()));
         ASSERT_TRUE(DevicePort.IsOpen());
-        ASSERT_TRUE(PumpUntil([this] { return WindowText(hMain).find("TX/RX") != std::string::npos; }, 10000));
+        ASSERT_TRUE(
+            PumpUntil([this] { return WindowText(hMain).find("TX/RX") != std::string::npos; }, 10000));
     }
 
     // Sent as the system sends it, with an lParam that points nowhere: only a hint, answered at
@@ -139,7 +140,8 @@ TEST_F(PortWatch, WhatWaitedInTheQueueOfAPortTheWatchClosedIsAllPublished) {
     for (const DWORD dwStart = GetTickCount();
          PortPeek(DevicePort.GetIndex(), &Record) && Record.iPendingCount < static_cast<LONG>(Bytes.size());
          Sleep(10))
-        ASSERT_LT(GetTickCount() - dwStart, 10000u) << Record.iPendingCount << " of " << Bytes.size() << " queued";
+        ASSERT_LT(GetTickCount() - dwStart, 10000u)
+            << Record.iPendingCount << " of " << Bytes.size() << " queued";
 
     bPulled = true;
     Hint(DBT_DEVICEREMOVECOMPLETE, false);

@@ -248,10 +248,11 @@ void CheckAtTop(const World& w) {
 std::string Key(const World& w) {
     auto Age = [&](unsigned long ulThen) { return std::min(w.ulNow - ulThen, 2 * WORK_TICK_PERIOD_MS); };
     const WorkLoop& l = w.Loop;
-    std::string sKey = std::to_string(l.bReceiveDue + 2 * l.bTickDue + 4 * l.bOnItsWay + 8 * l.bTimerSet +
-                                      16 * l.bTickRan + 32 * w.bInput + 64 * w.bWorkWaits + 128 * w.bDropped) +
-                       "/" + std::to_string(l.iDeferredCount) + "/" + std::to_string(Age(l.ulLastTick)) + "/" +
-                       std::to_string(Age(w.ulLastSystemTick)) + "/" + std::to_string(Age(w.ulLastTickRan)) + "/";
+    std::string sKey =
+        std::to_string(l.bReceiveDue + 2 * l.bTickDue + 4 * l.bOnItsWay + 8 * l.bTimerSet + 16 * l.bTickRan +
+                       32 * w.bInput + 64 * w.bWorkWaits + 128 * w.bDropped) +
+        "/" + std::to_string(l.iDeferredCount) + "/" + std::to_string(Age(l.ulLastTick)) + "/" +
+        std::to_string(Age(w.ulLastSystemTick)) + "/" + std::to_string(Age(w.ulLastTickRan)) + "/";
     for (int i = 0; i < w.iQueued; ++i) {
         const unsigned u = w.Queue[static_cast<std::size_t>(i)];
         sKey += u == NOTICE ? 'n' : (u == l.uNewest ? 'N' : 's');
@@ -278,17 +279,19 @@ struct Explorer {
             if (!Enabled(w, eStep))
                 continue;
             // Steps that may run the receive try every script for it; the top exchange every inner.
-            const bool bScripted = eStep == Step::Dispatch || eStep == Step::Timer || eStep == Step::SystemTick;
-            const int iVariants = bScripted ? 2 * INNERS
+            const bool bScripted =
+                eStep == Step::Dispatch || eStep == Step::Timer || eStep == Step::SystemTick;
+            const int iVariants = bScripted                    ? 2 * INNERS
                                   : eStep == Step::TopExchange ? INNERS
-                                  : eStep == Step::TopSent ? 2
-                                                           : 1;
+                                  : eStep == Step::TopSent     ? 2
+                                                               : 1;
             for (int v = 0; v < iVariants; ++v) {
                 World Next = w;
                 sFault.clear();
                 eScriptInner = static_cast<Inner>(bScripted ? v / 2 : 0);
                 bScriptMore = v % 2 == 1;
-                const Inner eInner = eStep == Step::TopSent ? (v == 0 ? Inner::Command : Inner::Hint) : static_cast<Inner>(v);
+                const Inner eInner =
+                    eStep == Step::TopSent ? (v == 0 ? Inner::Command : Inner::Hint) : static_cast<Inner>(v);
                 Apply(Next, eStep, eInner);
                 CheckAtTop(Next);
                 sTrail[iLeft] = "step " + std::to_string(s) + " variant " + std::to_string(v) + "; ";

@@ -239,9 +239,9 @@ void CheckDebugLines(const char* pszWhen) {
             continue;
         // Lines that a stream of well-formed messages never earns, whatever its chunking and its
         // data: it is read with the setting it was made for.
-        for (const char* pszLost : {"iWrtPtr too big", "Buffer overflow - bytes lost",
-                                    "Unrecognised command byte", "Command found in string",
-                                    COMMISSIONING_PREFIXES[0], COMMISSIONING_PREFIXES[1]})
+        for (const char* pszLost :
+             {"iWrtPtr too big", "Buffer overflow - bytes lost", "Unrecognised command byte",
+              "Command found in string", COMMISSIONING_PREFIXES[0], COMMISSIONING_PREFIXES[1]})
             if (StartsWith(sLine, pszLost))
                 Violation("%s: well-formed messages only, yet \"%s\"", pszWhen, sLine.c_str());
     }

@@ -69,7 +69,8 @@ TEST_F(CommissioningTest, TheExtendedSetIsNamedWhateverHighByteItsExtensionDoubl
             const auto Step = [&] {
                 const int iFlags = 1 + iStep++ % 2;
                 if (bBlock)
-                    return Join({MsgAt(0x81, {{3, iFlags}, {18, 3}, {20, 4}, {25, c}, {26, c}}, true), Msg(0xD2)});
+                    return Join(
+                        {MsgAt(0x81, {{3, iFlags}, {18, 3}, {20, 4}, {25, c}, {26, c}}, true), Msg(0xD2)});
                 return Join({MsgAt(0xA1, {{2, 1}, {4, iFlags}, {5, c}, {6, c}}, true),
                              MsgAt(0xB1, {{2, 93}, {5, 1}}), Msg(0xD2)});
             };

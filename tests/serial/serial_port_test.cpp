@@ -622,8 +622,8 @@ TEST_F(SerialRig, APortLeftWithFlowControlAndTheOtherHazardsOnStillReceivesEvery
 
     const DCB& Dcb = hazards::Applied;
     EXPECT_TRUE(Dcb.fBinary);
-    EXPECT_FALSE(Dcb.fOutX || Dcb.fInX || Dcb.fNull || Dcb.fAbortOnError || Dcb.fDsrSensitivity || Dcb.fErrorChar ||
-                 Dcb.fOutxCtsFlow || Dcb.fOutxDsrFlow || Dcb.fParity);
+    EXPECT_FALSE(Dcb.fOutX || Dcb.fInX || Dcb.fNull || Dcb.fAbortOnError || Dcb.fDsrSensitivity ||
+                 Dcb.fErrorChar || Dcb.fOutxCtsFlow || Dcb.fOutxDsrFlow || Dcb.fParity);
     EXPECT_EQ(Dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
     EXPECT_EQ(Dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
     EXPECT_NE(Dcb.XonChar, Dcb.XoffChar);
@@ -647,7 +647,8 @@ BOOL WINAPI CancelledByTheDriver(HANDLE, LPOVERLAPPED, LPDWORD pdwCount, BOOL) {
 }
 // A real read, always reported as under way, whose result is a failure with the bytes it
 // delivered, as a port set to abort on error gives, or a read cancelled once bytes had come.
-BOOL WINAPI ReadReportedPending(HANDLE hCom, LPVOID pBuffer, DWORD dwSize, LPDWORD pdwCount, LPOVERLAPPED pOverlapped) {
+BOOL WINAPI ReadReportedPending(HANDLE hCom, LPVOID pBuffer, DWORD dwSize, LPDWORD pdwCount,
+                                LPOVERLAPPED pOverlapped) {
     if (!SYSTEM_PORT_CALLS.pfnReadFile(hCom, pBuffer, dwSize, pdwCount, pOverlapped))
         return FALSE;
     SetEvent(pOverlapped->hEvent);

@@ -8,7 +8,7 @@
 namespace memhost {
 namespace {
 // The bytes from iHead on wait to be read. A vector read from the front, and emptied once read
-// out, rather than a deque: the receive drains it 16 bytes a read, all through a fuzz run.
+// out, rather than a deque: the receive drains it a read at a time, all through a fuzz run.
 std::vector<unsigned char> PortQueue;
 std::size_t iHead = 0;
 unsigned uPortErrors = 0;
